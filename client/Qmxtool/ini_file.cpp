@@ -9,7 +9,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -114,15 +116,19 @@ int PutIniKeyString(char *section, char *key, char *value, char *path) {
   FILE *in = std::fopen(path, "r");
   if (in == nullptr)
     return -1;
-  FILE *out = std::fopen(tmpPath, "w");
+  // Not through a symbolic link: the file is about to be truncated and
+  // given the original's permissions.
+  int fd = open(tmpPath, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  FILE *out = fd >= 0 ? fdopen(fd, "w") : nullptr;
   if (out == nullptr) {
+    if (fd >= 0)
+      close(fd);
     std::fclose(in);
     return -1;
   }
-  // The rewritten file keeps the original's permissions.
-  struct stat st;
-  if (fstat(fileno(in), &st) == 0)
-    fchmod(fileno(out), st.st_mode & 07777);
+  struct stat inStat, outStat;
+  if (fstat(fileno(in), &inStat) == 0 && fstat(fd, &outStat) == 0 && S_ISREG(outStat.st_mode))
+    fchmod(fd, inStat.st_mode & 07777);
 
   const std::size_t headerLen = std::strlen(header), keyLen = std::strlen(key);
   char line[kLineCap];
