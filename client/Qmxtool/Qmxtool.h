@@ -80,8 +80,8 @@ QMXTOOL_API int tool_gbk_to_utf8(unsigned long len, char *gbk, char **out, char 
 
 // Appends n bytes of src as upper-case hex ("%02X") to the terminated text
 // in dst, whose buffer holds dstSize bytes. -1 and "StringToHex目标字符串长度
-// 申请不足!" in err (from its first byte, 46 bytes) when the text, the hex and
-// the terminator do not fit; dst untouched.
+// 申请不足!" in err (from its first byte; 45 bytes and the terminator) when
+// the text, the hex and the terminator do not fit; dst untouched.
 QMXTOOL_API int StringToHex(char *src, int n, char *dst, int dstSize, char *err);
 
 // Converts hexLen hex characters (two per byte) into hexLen/2 bytes at out
