@@ -37,7 +37,7 @@ std::vector<std::string> records(const std::string &content) {
 
 class WriteLog : public ::testing::Test {
  protected:
-  // The log file of logName for today; retried across midnight.
+  // The log file of logName for today (a run across midnight may miss it).
   std::string logFile(const std::string &logName) const {
     return dir_.path() + "/QMXLog/" + logName + "-" + today() + ".log";
   }
