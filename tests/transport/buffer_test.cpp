@@ -15,9 +15,11 @@ TEST(Buffer, GrowsToOneAndAHalfTimesWhatIsNeeded) {
   EXPECT_EQ(mb.size, 15u);  // fits exactly: no reallocation
   EXPECT_EQ(mbuf_append(&mb, "x", 1), 1u);
   EXPECT_EQ(mb.size, 24u);  // 16 * 1.5
-  mbuf_init(&mb, 0);        // (leaks nothing: buffer freed below first)
   mbuf_free(&mb);
+  EXPECT_EQ(mb.buf, nullptr);
+  EXPECT_EQ(mb.size, 0u);
   mbuf_init(&mb, 7);
+  EXPECT_EQ(mb.size, 7u);
   EXPECT_EQ(mbuf_append(&mb, "abcdefgh", 8), 8u);
   EXPECT_EQ(mb.size, 12u);  // 8 * 1.5
   EXPECT_EQ(std::string(mb.buf, mb.len), "abcdefgh");
