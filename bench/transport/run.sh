@@ -2,10 +2,12 @@
 # Requests per second of a fixed small reply over keep-alive connections,
 # 1 and 50 at a time, for the transport and for nginx (one worker) serving
 # the same body on loopback, and the ratio of the two.
-# Usage: bench/transport/run.sh BUILD_DIR    (BENCH_SECONDS=5 per run)
+# Usage: bench/transport/run.sh BUILD_DIR
+#   BENCH_SECONDS=3 per run, BENCH_ROUNDS=3 runs per server and load (median kept)
 set -euo pipefail
 build=${1:?build dir}
-secs=${BENCH_SECONDS:-5}
+secs=${BENCH_SECONDS:-3}
+rounds=${BENCH_ROUNDS:-3}
 server_bin=$build/bin/bench_transport_server
 [ -x "$server_bin" ] || { echo "missing $server_bin (build with -DHW_BUILD_BENCH=ON)"; exit 1; }
 command -v wrk >/dev/null || { echo "wrk is not installed"; exit 1; }
@@ -69,10 +71,18 @@ rate() { # port connections
 # Warm both up once.
 for p in "$our_port" "$nginx_port"; do "${pin_load[@]}" wrk -t1 -c2 -d1s "http://127.0.0.1:$p/" >/dev/null; done
 
+# Alternate the two servers for a few rounds and keep each one's median, so
+# that load from elsewhere on the machine does not favour either.
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 printf '%-12s %14s %14s %8s\n' connections hwtransport nginx ratio
 for c in 1 50; do
-  ours=$(rate "$our_port" "$c")
-  theirs=$(rate "$nginx_port" "$c")
+  : > "$work/ours"; : > "$work/theirs"
+  for _ in $(seq "$rounds"); do
+    rate "$our_port" "$c" >> "$work/ours"
+    rate "$nginx_port" "$c" >> "$work/theirs"
+  done
+  ours=$(median < "$work/ours")
+  theirs=$(median < "$work/theirs")
   ratio=$(awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')
   printf '%-12s %14s %14s %8s\n' "$c" "$ours" "$theirs" "$ratio"
 done

@@ -181,6 +181,30 @@ TEST(HttpLoop, LongFormattedRepliesAreNotCut) {
   EXPECT_EQ(c.got, want);
 }
 
+// A peer that sends requests but reads no replies stops being read.
+TEST(HttpLoop, UnreadRepliesPauseReadingUntilTheyDrain) {
+  Server s;
+  std::string big(700000, 'r');
+  int small = 4096;
+  s.on = [&](mg_connection *nc, int ev, void *) {
+    if (ev != MG_EV_HTTP_REQUEST) return;
+    setsockopt(nc->sock, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);  // keep the kernel's share small
+    mg_send(nc, big.data(), static_cast<int>(big.size()));
+  };
+  Client c(s.port);
+  c.Send("GET /1 HTTP/1.1\r\n\r\nGET /2 HTTP/1.1\r\n\r\n");
+  s.Poll(20, 2);
+  ASSERT_EQ(s.Count(MG_EV_HTTP_REQUEST), 2);
+  mg_connection *nc = s.events[0].nc;
+  ASSERT_GE(nc->send_mbuf.len, static_cast<size_t>(MG_MAX_SEND_BACKLOG));
+  c.Send("GET /3 HTTP/1.1\r\n\r\n");
+  s.Poll(20, 2);
+  EXPECT_EQ(s.Count(MG_EV_HTTP_REQUEST), 2);
+  ASSERT_TRUE(PumpUntil(s, c, [&] { return s.Count(MG_EV_HTTP_REQUEST) == 3; }));
+  ASSERT_TRUE(PumpBytes(s, c, 3 * big.size()));
+  EXPECT_EQ(c.got.size(), 3 * big.size());
+}
+
 TEST(HttpLoop, BindAcceptsPortOrAddressAndRefusesOthers) {
   mg_mgr mgr;
   mg_mgr_init(&mgr, nullptr);
