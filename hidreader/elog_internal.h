@@ -4,6 +4,10 @@
 
 #include "hidlink.h"
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 #define ELOG_HIDDEN __attribute__((visibility("hidden")))
 
 /* Defaults of the log file; HIDLINK_LOG_FILE overrides the name. */
@@ -52,5 +56,9 @@ typedef struct {
 #define log_i(...) HL_LOG(ELOG_LVL_INFO, __VA_ARGS__)
 #define log_d(...) HL_LOG(ELOG_LVL_DEBUG, __VA_ARGS__)
 #define log_v(...) HL_LOG(ELOG_LVL_VERBOSE, __VA_ARGS__)
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

@@ -5,6 +5,10 @@
 #include "hidlink.h"
 #include "transceive.h"
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 #define HL_VENDOR_ID 0x163C
 #define HL_PRODUCT_ID 0x0A2B
 #define HL_INTERFACE 1
@@ -50,5 +54,9 @@ HL_HIDDEN int wstring2string(const char *a_szSrc, size_t a_nSrcSize, char *a_szD
 /* Standard padded base64 of len bytes, NUL-terminated, malloc'ed (caller
  * frees); NULL when memory ran out. */
 HL_HIDDEN char *base64_encode(const uint8_t *bytes, size_t len);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

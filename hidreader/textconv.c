@@ -77,6 +77,7 @@ int wstring2string(const char *a_szSrc, size_t a_nSrcSize, char *a_szDest, size_
     size_t out_left = a_nDestSize - 1; /* keeps a NUL at the end in every case */
     size_t rc = iconv(cd, &in, &in_left, &out, &out_left);
     int err = errno;
+    *out = '\0';
     iconv_close(cd);
     if (rc == (size_t)-1) {
         printf("iconv WCHAR_T->UTF8 error %s %d\n", strerror(err), err);

@@ -11,6 +11,10 @@
 
 #include "hidlink.h"
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 #define HL_HIDDEN __attribute__((visibility("hidden")))
 
 #define HL_CTRL_SEQ_MASK 0x1F
@@ -47,5 +51,9 @@ HL_HIDDEN int hl_write_report(void *dev, const uint8_t *report_with_id);
 /* Discards input reports already queued (late answers to an abandoned
  * command); returns how many. */
 HL_HIDDEN int hl_drain_input(void *dev);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif
