@@ -468,8 +468,9 @@ TEST_F(Log, ProcessesRotatingTogetherKeepEveryLineInOrder)
         // A file is rotated only once it has passed the limit, whichever
         // process rotates it, and nobody writes on into a rotated file.
         EXPECT_LE(static_cast<size_t>(st.st_size), max + ELOG_LINE_BUF_SIZE) << name;
-        if (*suffix)
+        if (*suffix) {
             EXPECT_GT(static_cast<size_t>(st.st_size), max) << name;
+        }
         all += read_file(name);
     }
     EXPECT_FALSE(file_exists(log.path() + ".5"));
