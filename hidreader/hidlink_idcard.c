@@ -53,18 +53,13 @@ uint32_t Idcard_read_information(void *handle, uint32_t *lenr, uint8_t *resp)
         log_i("%s RET = 0x%04X", __func__, HV_SW_BAD_RESPONSE);
         return HV_SW_BAD_RESPONSE;
     }
-    uint8_t *reply = calloc(1, REPLY_BUF);
-    if (!reply) {
-        log_i("%s RET = 0x%04X", __func__, HV_SW_IO_FAILED);
-        return HV_SW_IO_FAILED;
-    }
+    uint8_t reply[REPLY_BUF] = {0};
     uint32_t len = 0;
     uint32_t result = HV_SW_IO_FAILED;
     HV_set_nad(handle, NAD_IDCARD);
 
     if (hl_exchange(handle, 5, icc_reset_cmd, &len, reply, REPLY_BUF, HL_LIMIT_SHORT) != HV_SW_OK) {
         log_i("%s RET = 0x%04X", __func__, HV_SW_NO_IDCARD_MODULE);
-        free(reply);
         return HV_SW_NO_IDCARD_MODULE;
     }
 
@@ -83,7 +78,6 @@ uint32_t Idcard_read_information(void *handle, uint32_t *lenr, uint8_t *resp)
     } else {
         log_i("%s RET = 0x%04X", __func__, result);
     }
-    free(reply);
     return result;
 }
 

@@ -145,4 +145,18 @@ TEST(NodeAddress, SetNadMapsOneToMagneticStripe)
     EXPECT_EQ(g_NAD, 0x12);
 }
 
+TEST(LoadTime, UnloadStopsTheLogAndLoadConfiguresItAgain)
+{
+    LogFile log("load");
+    hidlink_fini();
+    EXPECT_FALSE(elog_get_output_enabled());
+    elog_output(ELOG_LVL_ASSERT, "hidlink", "f", "fn", 1, "while stopped");
+    hidlink_elog_init();
+    EXPECT_TRUE(elog_get_output_enabled());
+    EXPECT_TRUE(elog_get_text_color_enabled());
+    hidlink_elog_init();  // once per load: no second banner
+    elog_output(ELOG_LVL_WARN, "hidlink", "f", "fn", 1, "filtered");
+    EXPECT_EQ(log.text(), "\n" + std::string(LIB_INFO) + "\n\n");
+}
+
 }  // namespace
