@@ -38,8 +38,9 @@ Assembler::Result Assembler::feed(const uint8_t* report, size_t len) {
   bool more = ctl & 0x20;
   bool toggle = ctl & 0x40;
   size_t n = report[2];
-  if (expected_ != 0 && seq == 0 && !toggle) {
-    cmd_.clear();  // a new command replaces an unfinished one
+  bool inOrder = seq == (expected_ & 0x1F) && toggle == bool(expected_ & 1);
+  if (expected_ != 0 && !inOrder && seq == 0 && !toggle) {
+    cmd_.clear();  // a new command replaces one the host abandoned
     expected_ = 0;
   }
   if (expected_ == 0) {

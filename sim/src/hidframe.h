@@ -32,7 +32,8 @@ class Assembler {
   enum class Result { More, Done, Error };
   // `len` may be below 64 (the rest counts as zero). After Done or Error the
   // next report starts a new command; a report with sequence 0 and toggle 0
-  // in the middle of a command also starts a new one (the host gave up).
+  // that does not continue the current command starts a new one (the host
+  // gave up on the old one).
   Result feed(const uint8_t* report, size_t len);
   uint8_t nad() const { return nad_; }
   const Bytes& command() const { return cmd_; }

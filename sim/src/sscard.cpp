@@ -121,6 +121,8 @@ Bytes SsCard::internalAuth(const Bytes& data) {
 Bytes SsCard::externalAuth(const Bytes& data) {
   if (challenge_.size() != 8) return swOnly(kSwConditions);
   static const uint8_t zero[8] = {};
+  // With a zero random half the folded cryptogram is zero under any key.
+  if (std::memcmp(&data[8], zero, 8) == 0) return swOnly(kSwWrongData);
   crypto::Key k = crypto::derive(crypto::derive(keyExt_, challenge_.data()), zero);
   challenge_.clear();  // one attempt per challenge
   crypto::Block e = crypto::encryptBlock(k, &data[8]);
