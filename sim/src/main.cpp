@@ -84,6 +84,7 @@ int main(int argc, char** argv) {
     if (pid < 0) return 1;
     if (pid > 0) {
       std::printf("%d\n", int(pid));
+      std::fflush(stdout);
       std::_Exit(0);  // the child owns the socket now
     }
     setsid();

@@ -4,8 +4,12 @@
 #include <openssl/evp.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "bankcard.h"
@@ -377,6 +381,17 @@ bool parseProfile(const std::string& json, Profile& out, std::string& err) {
       c.fail(std::string("slots.") + item->string, std::string("no card named ") + item->valuestring);
       break;
     }
+    static const char* const kSlots[] = {"contact", "esam",  "tsam",  "contactless", "psam1",
+                                         "psam2",   "psam3", "psam4", "idcard"};
+    std::string slot = item->string;
+    if (std::find(std::begin(kSlots), std::end(kSlots), slot) == std::end(kSlots)) {
+      c.fail("slots." + slot, "unknown slot");
+      break;
+    }
+    if ((slot == "idcard") != (p.cards[item->valuestring].kind == "idcard")) {
+      c.fail("slots." + slot, "ID cards go on the idcard antenna and nowhere else");
+      break;
+    }
     p.slots[item->string] = item->valuestring;
   }
   cJSON_Delete(root);
@@ -397,7 +412,15 @@ std::string resolveProfilePath(const std::string& name) {
   if (name.find('/') != std::string::npos || isFile(name)) return name;
   std::string file = name;
   if (file.size() < 5 || file.compare(file.size() - 5, 5, ".json") != 0) file += ".json";
-  const char* dirs[] = {getenv("VREADER_PROFILE_DIR"), VREADER_PROFILE_DIR};
+  // Installed layout: <prefix>/bin/vreader and <prefix>/share/vreader/profiles.
+  std::string installed;
+  char exe[512];
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n > 0) {
+    std::string e(exe, size_t(n));
+    installed = e.substr(0, e.find_last_of('/')) + "/../share/vreader/profiles";
+  }
+  const char* dirs[] = {getenv("VREADER_PROFILE_DIR"), installed.c_str(), VREADER_PROFILE_DIR};
   for (const char* dir : dirs) {
     if (dir && *dir && isFile(std::string(dir) + "/" + file)) return std::string(dir) + "/" + file;
   }

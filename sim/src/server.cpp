@@ -453,7 +453,12 @@ void Server::dcRequest(Client& c, uint8_t op, const Bytes& payload) {
 }
 
 void Server::log(const char* fam, int nad, const Bytes& cmd, const Bytes& reply, const std::optional<Fault>& f) {
-  LogEntry e{++logSeq_, fam, toHex(cmd), toHex(reply), f ? faultName(f->kind) : "", nad};
+  // Long trains are cut in the log so that a full log still fits one reply line.
+  auto cut = [](const Bytes& b) {
+    std::string h = toHex(b.data(), std::min<size_t>(b.size(), 1024));
+    return b.size() > 1024 ? h + "..." : h;
+  };
+  LogEntry e{++logSeq_, fam, cut(cmd), cut(reply), f ? faultName(f->kind) : "", nad};
   log_.push_back(std::move(e));
   if (log_.size() > kLogKeep) log_.pop_front();
 }

@@ -184,3 +184,28 @@ TEST_F(DaemonTest, SecondDaemonOnTheSameSocketRefusesToStart) {
   EXPECT_EQ(WEXITSTATUS(st), 1);
   EXPECT_EQ(vr.ctl("ping"), "OK pong");
 }
+
+namespace {
+std::string runTool(const std::string& args, int& status) {
+  std::string cmd = VreaderProcess::binDir() + "/vreaderctl " + args + " 2>&1";
+  FILE* p = popen(cmd.c_str(), "r");
+  std::string out;
+  char buf[512];
+  while (p && fgets(buf, sizeof buf, p)) out += buf;
+  status = p ? WEXITSTATUS(pclose(p)) : -1;
+  return out;
+}
+}  // namespace
+
+TEST_F(DaemonTest, ControlToolPrintsRepliesAndExitsByOutcome) {
+  int st = -1;
+  EXPECT_EQ(runTool("--socket " + vr.socket + " insert contactless bank", st), "OK\n");
+  EXPECT_EQ(st, 0);
+  EXPECT_EQ(runTool("--socket " + vr.socket + " insert contactless ghost", st), "ERR no card named ghost\n");
+  EXPECT_EQ(st, 1);
+  EXPECT_EQ(runTool("--socket " + vr.socket + " < /dev/null", st), "");
+  EXPECT_EQ(st, 0);
+  std::string out = runTool("--socket " + vr.dir + "/none.sock ping", st);
+  EXPECT_EQ(st, 2);
+  EXPECT_NE(out.find("no vreader"), std::string::npos);
+}

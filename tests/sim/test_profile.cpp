@@ -56,6 +56,8 @@ TEST(Profile, RefusesBadInputWithTheMemberAtFault) {
        "name does not fit"},
       {withCard(R"({"type": "idcard", "number": "440305199202284568", "photo": "!!!!"})"), "photo"},
       {R"({"cards": {}, "slots": {"contact": "ghost"}})", "no card named ghost"},
+      {withCard(R"({"type": "psam"})").insert(1, R"("slots": {"drawer": "c"}, )"), "unknown slot"},
+      {withCard(R"({"type": "psam"})").insert(1, R"("slots": {"idcard": "c"}, )"), "idcard antenna"},
       {R"({"reader": {"serial": "012345678901234567890"}})", "serial"},
   };
   for (auto& c : cases) {

@@ -215,3 +215,19 @@ TEST_F(ShimTest, WriteRefusesOverlongReports) {
   EXPECT_EQ(hid_write(d, rep, 0), -1);
   hid_close(d);
 }
+
+TEST_F(ShimTest, IdModuleFramesAsTheHubSendsThem) {
+  hid_device* d = open();
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(exchange(d, 0x1B, "0012000000"), "9000");
+  EXPECT_EQ(exchange(d, 0x1B, "AAAAAA9669000312FFEE").substr(0, 20), "AAAAAA96690014000090");
+  EXPECT_EQ(exchange(d, 0x1B, "AAAAAA9669000461FF78E2"), "AAAAAA9669000400009094" "9000");
+  EXPECT_EQ(exchange(d, 0x1B, "AAAAAA96690003200122"), "AAAAAA9669000800009F0000000097" "9000");
+  EXPECT_EQ(exchange(d, 0x1B, "AAAAAA96690003200221"), "AAAAAA9669000C0000900000000000000000" "9C" "9000");
+  std::string rd = exchange(d, 0x1B, "AAAAAA96690003300132");
+  ASSERT_EQ(rd.size(), 1297u * 2);
+  EXPECT_EQ(rd.substr(10, 18), "050800009001000400");
+  ASSERT_EQ(vr.ctl("remove idcard"), "OK");
+  EXPECT_EQ(exchange(d, 0x1B, "AAAAAA96690003200122"), "AAAAAA9669000400008084" "6F80");
+  hid_close(d);
+}
