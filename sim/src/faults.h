@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "bytes.h"
+
 namespace vr {
 
 struct Fault {
@@ -12,9 +14,10 @@ struct Fault {
   unsigned value = 0;  // status word, or delay in ms
   int nad = -1;        // -1: any unit
   int count = 1;       // commands still to hit
+  Bytes cmd;           // only commands that begin with these bytes (any when empty)
 };
 
-// Parses "noanswer|garble|short|sw XXXX|delay MS [nad=N] [count=N]".
+// Parses "noanswer|garble|short|sw XXXX|delay MS [nad=N] [count=N] [cmd=HEX]".
 bool parseFault(const std::string& args, Fault& f, std::string& err);
 const char* faultName(Fault::Kind k);
 
@@ -23,8 +26,8 @@ class FaultQueue {
   static constexpr size_t kMax = 32;
   bool add(const Fault& f);  // false when the queue is full
   void clear() { q_.clear(); }
-  // The first fault that matches `nad`, counted down.
-  std::optional<Fault> take(int nad);
+  // The first fault that matches `nad` and the command, counted down.
+  std::optional<Fault> take(int nad, const Bytes& cmd = Bytes());
   std::string json() const;
   size_t size() const { return q_.size(); }
 
