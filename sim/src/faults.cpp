@@ -49,6 +49,8 @@ bool parseFault(const std::string& args, Fault& f, std::string& err) {
     } else if (w[i].compare(0, 4, "cmd=") == 0) {
       if (!fromHex(w[i].substr(4), r.cmd) || r.cmd.empty() || r.cmd.size() > 64)
         return err = "cmd takes 1 to 64 hex bytes", false;
+    } else if (w[i].compare(0, 5, "skip=") == 0 && number(w[i].substr(5), 10, 1000, v)) {
+      r.skip = int(v);
     } else {
       return err = "bad fault option " + w[i], false;
     }
@@ -68,6 +70,10 @@ std::optional<Fault> FaultQueue::take(int nad, const Bytes& cmd) {
     if (it->nad != -1 && it->nad != nad) continue;
     if (!it->cmd.empty() && (cmd.size() < it->cmd.size() || !std::equal(it->cmd.begin(), it->cmd.end(), cmd.begin())))
       continue;
+    if (it->skip > 0) {
+      --it->skip;
+      continue;
+    }
     Fault f = *it;
     if (--it->count <= 0) q_.erase(it);
     f.count = 1;
@@ -84,6 +90,7 @@ std::string FaultQueue::json() const {
     o << (i ? "," : "") << "{\"kind\":\"" << faultName(f.kind) << "\",\"value\":" << f.value
       << ",\"nad\":" << f.nad << ",\"count\":" << f.count;
     if (!f.cmd.empty()) o << ",\"cmd\":\"" << toHex(f.cmd.data(), f.cmd.size()) << '"';
+    if (f.skip) o << ",\"skip\":" << f.skip;
     o << '}';
   }
   o << ']';

@@ -15,9 +15,10 @@ struct Fault {
   int nad = -1;        // -1: any unit
   int count = 1;       // commands still to hit
   Bytes cmd;           // only commands that begin with these bytes (any when empty)
+  int skip = 0;        // matching commands to let through first
 };
 
-// Parses "noanswer|garble|short|sw XXXX|delay MS [nad=N] [count=N] [cmd=HEX]".
+// Parses "noanswer|garble|short|sw XXXX|delay MS [nad=N] [count=N] [cmd=HEX] [skip=N]".
 bool parseFault(const std::string& args, Fault& f, std::string& err);
 const char* faultName(Fault::Kind k);
 
