@@ -163,7 +163,8 @@ TESSERA_API int ReadRecordByID(int slot, unsigned char id, unsigned char le, uns
 TESSERA_API int GetRandom(int slot, unsigned char *out);
 /* Resets the PSAM in slot and reads its serial: 20 hex digits appended to
  * serialHex (>= 21 bytes holding an empty text), 12 of them into shortId
- * (>= 13). 0, or the failing status word with a message. */
+ * (>= 13). 0, or the failing status word with a message; -1 when serialHex
+ * has no room left. Needs an open session. */
 TESSERA_API int ReadPSAMID(int slot, char *serialHex, char *shortId, char *err);
 
 /* The three steps of QMX_ReadCardBas: the card side (opening, version,
