@@ -37,16 +37,9 @@ tcflag_t baud_bits(long baud, BaudTable table) {
 
 }  // namespace
 
-int open_line(const char* path, long baud, int dataBits, int parity, int stopBits,
-              int vmin, int vtime, BaudTable table) {
-  if (path == nullptr) return -1;
-  int fd = open(path, O_RDWR | O_NOCTTY);
-  if (fd < 0) return -1;
-  struct termio t;
-  if (!isatty(fd) || ioctl(fd, TCGETA, &t) != 0) {
-    close(fd);
-    return -1;
-  }
+void apply_line(struct termio* tp, long baud, int dataBits, int parity, int stopBits, int vmin,
+                int vtime, BaudTable table) {
+  struct termio& t = *tp;
   t.c_cflag &= ~(CBAUD | CSIZE | PARENB | PARODD | CSTOPB);
   t.c_cflag |= baud_bits(baud, table);
   t.c_cflag |= (dataBits == 7) ? CS7 : CS8;
@@ -65,6 +58,19 @@ int open_line(const char* path, long baud, int dataBits, int parity, int stopBit
     t.c_cc[VMIN] = static_cast<unsigned char>(vmin < 0 ? 0 : vmin > 255 ? 255 : vmin);
     t.c_cc[VTIME] = static_cast<unsigned char>(vtime < 0 ? 0 : vtime > 255 ? 255 : vtime);
   }
+}
+
+int open_line(const char* path, long baud, int dataBits, int parity, int stopBits,
+              int vmin, int vtime, BaudTable table) {
+  if (path == nullptr) return -1;
+  int fd = open(path, O_RDWR | O_NOCTTY);
+  if (fd < 0) return -1;
+  struct termio t;
+  if (!isatty(fd) || ioctl(fd, TCGETA, &t) != 0) {
+    close(fd);
+    return -1;
+  }
+  apply_line(&t, baud, dataBits, parity, stopBits, vmin, vtime, table);
   if (ioctl(fd, TCSETA, &t) != 0) {
     close(fd);
     return -1;

@@ -3,10 +3,15 @@
 #pragma once
 
 #include <stddef.h>
+#include <sys/ioctl.h>
 
 namespace payterm {
 
 enum class BaudTable { Dc, Ic };
+
+// Line settings for the given parameters, applied to t in place.
+void apply_line(struct termio* t, long baud, int dataBits, int parity, int stopBits, int vmin,
+                int vtime, BaudTable table);
 
 // Opens path read/write, requires a terminal and sets the line with the
 // termio ioctls. Returns the descriptor or -1.
