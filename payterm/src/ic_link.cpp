@@ -67,22 +67,34 @@ class Exchange {
   struct termios saved_;
 };
 
-// One character of the auxiliary port: PREFIX c SUFFIX.
+// One character of the auxiliary port: PREFIX c SUFFIX. A PREFIX seen
+// where the character or SUFFIX was due starts the pattern again, so noise
+// ending in PREFIX does not swallow the next character.
 int aux_read_char(int fd, uint8_t* c) {
   const TermDef& d = ic_state().aux;
+  enum { kWait, kChar, kSuffix } state = kWait;
+  uint8_t v = 0;
   for (int scanned = 0; scanned < kAuxScan; ++scanned) {
     uint8_t b;
     int r = read_byte(fd, &b, read_ms());
     if (r != 1) return r;
-    if (b != d.prefix) continue;
-    uint8_t v;
-    r = read_byte(fd, &v, read_ms());
-    if (r != 1) return r;
-    r = read_byte(fd, &b, read_ms());
-    if (r != 1) return r;
-    if (b == d.suffix) {
-      *c = v;
-      return 1;
+    switch (state) {
+      case kWait:
+        if (b == d.prefix) state = kChar;
+        break;
+      case kChar:
+        if (b != d.prefix) {
+          v = b;
+          state = kSuffix;
+        }
+        break;
+      case kSuffix:
+        if (b == d.suffix) {
+          *c = v;
+          return 1;
+        }
+        state = (b == d.prefix) ? kChar : kWait;
+        break;
     }
   }
   return 0;
