@@ -42,8 +42,11 @@ class IcReader {
   int reply(uint8_t status, const Bytes& data, bool corrupt = false) {
     p_.write1(0xAA);
     if (p_.read1() != 0x00) return -1;
-    Bytes r{status, static_cast<uint8_t>(data.size())};
-    r.insert(r.end(), data.begin(), data.end());
+    Bytes r;
+    r.reserve(data.size() + 3);
+    r.push_back(status);
+    r.push_back(static_cast<uint8_t>(data.size()));
+    for (uint8_t v : data) r.push_back(v);
     unsigned s = static_cast<unsigned>(data.size());
     for (uint8_t v : data) s += v;
     r.push_back(static_cast<uint8_t>(corrupt ? s + 1 : s));
