@@ -22,7 +22,7 @@ int apdu_source(int fd, const uint8_t* p, size_t n, uint8_t* out, size_t* outn) 
   if (n > 254) return kDcBadApdu;
   uint8_t req[255];
   req[0] = static_cast<uint8_t>(n);
-  memcpy(req + 1, p, n);
+  if (n > 0) memcpy(req + 1, p, n);
   uint8_t reply[255];
   uint8_t got = 0;
   int r = dc_xfer(fd, 0x7D, req, static_cast<uint8_t>(n + 1), reply, &got);

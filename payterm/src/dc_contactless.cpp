@@ -17,7 +17,7 @@ int exchange_86(int fd, uint8_t tt, const uint8_t* blk, size_t n, uint8_t* reply
   uint8_t req[255];
   req[0] = tt;
   req[1] = static_cast<uint8_t>(n);
-  memcpy(req + 2, blk, n);
+  if (n > 0) memcpy(req + 2, blk, n);
   uint8_t got_buf[255];
   uint8_t got = 0;
   int r = dc_xfer(fd, 0x86, req, static_cast<uint8_t>(n + 2), got_buf, &got);

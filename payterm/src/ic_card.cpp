@@ -18,7 +18,7 @@ int apdu_source(int fd, const uint8_t* p, size_t n, uint8_t* out) {
   uint8_t params[253];
   params[0] = 0x00;
   params[1] = 0x00;
-  memcpy(params + 2, p, n);
+  if (n > 0) memcpy(params + 2, p, n);
   return ic_cmd(fd, 'A', params, n + 2, out);
 }
 
@@ -28,7 +28,7 @@ int exchange_df(int fd, uint8_t tt, const uint8_t* blk, size_t n, uint8_t* reply
   uint8_t params[253];
   params[0] = tt;
   params[1] = static_cast<uint8_t>(n);
-  memcpy(params + 2, blk, n);
+  if (n > 0) memcpy(params + 2, blk, n);
   return ic_cmd(fd, 0xDF, params, n + 2, reply);
 }
 

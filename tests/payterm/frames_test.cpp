@@ -126,7 +126,7 @@ class ScriptLink : public payterm::BlockLink {
     if (answers.empty()) return -64;
     auto a = answers.front();
     answers.pop_front();
-    memcpy(reply, a.second.data(), a.second.size());
+    if (!a.second.empty()) memcpy(reply, a.second.data(), a.second.size());
     *rn = a.second.size();
     return a.first;
   }
