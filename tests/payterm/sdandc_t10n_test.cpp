@@ -219,7 +219,6 @@ class T10nTest : public ::testing::Test {
  protected:
   void SetUp() override {
     payterm::g_link_timing = payterm::LinkTiming();
-    payterm::g_link_timing.t10n_read_ms = 20;
     payterm::t10n_channel() = pty_.slave();
   }
   void TearDown() override {
@@ -365,7 +364,7 @@ TEST_F(T10nTest, FloodWithoutStxOrEtxEndsBounded) {
   int n = 0;
   {
     PeerThread peer([&] { pty_.write(Bytes(6000, 0x31)); });
-    EXPECT_EQ(-1, Dc_T10N_ReadData(out, &n, st, 5));
+    EXPECT_EQ(-1, Dc_T10N_ReadData(out, &n, st, 50));
   }
   tcflush(pty_.slave(), TCIFLUSH);
   {
@@ -374,7 +373,7 @@ TEST_F(T10nTest, FloodWithoutStxOrEtxEndsBounded) {
       b.insert(b.end(), 6000, 0x30);
       pty_.write(b);
     });
-    EXPECT_EQ(-4, Dc_T10N_ReadData(out, &n, st, 5));
+    EXPECT_EQ(-4, Dc_T10N_ReadData(out, &n, st, 50));
   }
 }
 
