@@ -91,7 +91,7 @@ PAYTERM_API int dc_HL_read(int icdev, const unsigned char* req6, unsigned char* 
 PAYTERM_API int dc_HL_initval(int icdev, const unsigned char* req10, unsigned char* rlen, unsigned char* reply);
 PAYTERM_API int dc_HL_authentication(int icdev, const unsigned char* req7);
 
-/* Reader EEPROM: 16-bit offset, length 0..252; data of length bytes. */
+/* Reader EEPROM: 16-bit offset; length up to 255 (read) / 252 (write). */
 PAYTERM_API int srd_alleeprom(int icdev, unsigned short offset, unsigned char length, unsigned char* data);
 PAYTERM_API int swr_alleeprom(int icdev, unsigned short offset, unsigned char length, const unsigned char* data);
 /* EEPROM-write forms of the display and control settings: 4 raw bytes. */
@@ -169,7 +169,7 @@ PAYTERM_API int dc_pro_commandsource(int icdev, unsigned char slen, const unsign
 PAYTERM_API int dc_pro_commandlink(int icdev, unsigned long slen, const unsigned char* sbuf, unsigned long* rlen, unsigned char* rbuf, unsigned char tt, unsigned char fg);
 PAYTERM_API int dc_set_autoflag(int icdev, unsigned char flag);
 
-/* Memory cards: 16-bit address, length up to 251 (read) / 250 (write). */
+/* Memory cards: 16-bit address; length up to 255 (read) / 252 (write). */
 PAYTERM_API int dc_read_4442(int icdev, unsigned short offset, unsigned char length, unsigned char* data);
 PAYTERM_API int dc_write_4442(int icdev, unsigned short offset, unsigned char length, const unsigned char* data);
 PAYTERM_API int dc_verifypin_4442(int icdev, const unsigned char* pin3);
@@ -328,8 +328,8 @@ PAYTERM_API int Dc_D8_dc_pro_commandlink(int icdev, unsigned long slen, const un
 /* Total seconds one ComRead may wait (5 at load). */
 PAYTERM_API extern int g_TIMEOUT_ALL_ComRead;
 
-/* One request and reply: n data bytes (0..2040); out gets the reply data
- * (2040 bytes suffice), outLen their count. 0, -status or -1. */
+/* One request and reply: n data bytes (0..2042); out gets the reply data
+ * (2048 bytes suffice), outLen their count. 0, -status or -1. */
 PAYTERM_API int DC_command(int fd, unsigned char cmd, const unsigned char* data, int n,
                            unsigned char* out, int* outLen);
 /* Writes a prepared frame of len characters (must be 11..4096 and start
@@ -373,7 +373,7 @@ PAYTERM_API int Dc_T10N_APDU(unsigned char slot, unsigned char cla, unsigned cha
                              const unsigned char* data, unsigned char le,
                              unsigned char* resp, int* rlen);
 
-/* SDANDC device operations: 0 or -1. Reply buffers 2040 bytes. */
+/* SDANDC device operations: 0 or -1. Reply buffers 2048 bytes. */
 PAYTERM_API int SDANDC_Device_Reset(int fd);
 PAYTERM_API int SDANDC_Device_CardConfig(int fd, unsigned char cardType);
 PAYTERM_API int SDANDC_Device_SetCpu(int fd, unsigned char slot);

@@ -360,3 +360,30 @@ TEST_F(DcCardTest, HexTwinsConvertArgumentsAndResults) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DcCardTest, CommandsourceCarriesARawBlockBothWays) {
+  {
+    PeerThread peer([&] {
+      reader_.serve(1, [](const DcFrame&, uint8_t*, Bytes* out) { *out = hex_bytes("03 02 90 00"); });
+    });
+    const Bytes blk = hex_bytes("02 00 A4 04 00 00");
+    unsigned char resp[255];
+    unsigned char n = 0;
+    ASSERT_EQ(0, dc_pro_commandsource(fd_, blk.size(), blk.data(), &n, resp, 9));
+    EXPECT_EQ(hex_bytes("02 90 00"), Bytes(resp, resp + n));
+  }
+  EXPECT_EQ(hex_bytes("09 06 02 00 A4 04 00 00"), reader_.frames[0].data);
+}
+
+TEST_F(DcCardTest, InnerLengthBeyondTheReplyIsRefused) {
+  PeerThread peer([&] {
+    reader_.serve(1, [](const DcFrame&, uint8_t*, Bytes* out) { *out = hex_bytes("09 3B 00"); });
+  });
+  unsigned char atr[255];
+  unsigned char n = 0;
+  EXPECT_EQ(-16, dc_cpureset(fd_, &n, atr));
+}
+
+}  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <deque>
 
 #include "ic_link.h"
@@ -312,6 +313,58 @@ TEST_F(IcCardTest, UnknownReaderProtocolsAreNotSupportedAndSendNothing) {
   EXPECT_EQ(PAYTERM_E_NOT_SUPPORTED, IC_PosBeep(fd_, 1));
   EXPECT_EQ(PAYTERM_E_NOT_SUPPORTED, DEV_CommandMcu(fd_, t2, 1, resp, &rl));
   EXPECT_EQ(PAYTERM_E_NOT_SUPPORTED, SendDevCmd(fd_, t2, 1));
+  EXPECT_TRUE(pty_.drain(50).empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(IcCardTest, SetProtocolSwitchesApdusToT1Blocks) {
+  {
+    PeerThread peer([&] {
+      IcFrame f;
+      if (reader_.recv(&f)) reader_.frames.push_back(f);
+    });
+    EXPECT_EQ(0, IC_CpuSetProtocol(fd_, 1));
+  }
+  EXPECT_EQ(hex_bytes("04 CB 01 00"), reader_.frames.back().frame);
+  EXPECT_EQ(1, payterm::ic_state().tpro);
+  {
+    PeerThread peer([&] {
+      reader_.serve(1, [](const IcFrame&, uint8_t*, Bytes* out) {
+        *out = {0x00, 0x00, 0x02, 0x90, 0x00};
+        out->push_back(lrc(*out));
+      });
+    });
+    const Bytes apdu = hex_bytes("00 84 00 00 04");
+    unsigned char resp[255];
+    unsigned char n = 0;
+    EXPECT_EQ(0, IC_CpuApdu(fd_, apdu.size(), apdu.data(), &n, resp));
+    EXPECT_EQ(hex_bytes("90 00"), Bytes(resp, resp + n));
+  }
+  EXPECT_EQ(0x00, reader_.frames.back().frame[4]);  // NAD after L, 'A', 00 00
+  EXPECT_EQ(0x05, reader_.frames.back().frame[6]);  // LEN after PCB
+}
+
+TEST_F(IcCardTest, BeepAndPowerDownAreSendOnlyAndPauseAfterwards) {
+  payterm::g_link_timing.delay_pct = 10;  // 2 s becomes 200 ms
+  auto t0 = std::chrono::steady_clock::now();
+  {
+    PeerThread peer([&] {
+      for (int i = 0; i < 2; ++i) {
+        IcFrame f;
+        if (reader_.recv(&f)) reader_.frames.push_back(f);
+      }
+    });
+    EXPECT_EQ(0, IC_Beep(fd_, 0x01, 0x02));
+    EXPECT_EQ(0, IC_Down(fd_));
+  }
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_GE(ms, 380);
+  ASSERT_EQ(2u, reader_.frames.size());
+  EXPECT_EQ(hex_bytes("04 C8 01 02"), reader_.frames[0].frame);
+  EXPECT_EQ(hex_bytes("03 54 7F"), reader_.frames[1].frame);
   EXPECT_TRUE(pty_.drain(50).empty());
 }
 
