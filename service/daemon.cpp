@@ -19,6 +19,9 @@ struct DaemonState {
   std::shared_ptr<HttpServer> server;
   bool running = false;
   bool stopRequested = false;
+  // Joined once it has ended, so that the thread's own clean-up (thread-local
+  // state of the libraries it used) is over before the process exits.
+  std::thread thread;
 };
 
 DaemonState &State() {
@@ -52,7 +55,7 @@ void StartDaemonThread() {
     std::lock_guard<std::mutex> lock(State().mu);
     State().running = true;
   }
-  std::thread(Daemon).detach();
+  State().thread = std::thread(Daemon);
 }
 
 bool StopDaemon(std::chrono::milliseconds wait) {
@@ -60,5 +63,13 @@ bool StopDaemon(std::chrono::milliseconds wait) {
   std::unique_lock<std::mutex> lock(st.mu);
   st.stopRequested = true;
   if (st.server) st.server->Stop();
-  return st.ended.wait_for(lock, wait, [&] { return !st.running; });
+  const bool ended = st.ended.wait_for(lock, wait, [&] { return !st.running; });
+  lock.unlock();
+  if (st.thread.joinable()) {
+    if (ended)
+      st.thread.join();
+    else
+      st.thread.detach();  // busy in a card operation: it ends with the process
+  }
+  return ended;
 }

@@ -9,7 +9,7 @@
 // logging "连接为空") when the port cannot be bound.
 void Daemon();
 
-// Starts Daemon() on a detached thread.
+// Starts Daemon() on a thread of its own (joined by StopDaemon).
 void StartDaemonThread();
 
 // Asks the server thread started by StartDaemonThread() to stop and waits up

@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QDesktopWidget>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSharedMemory>
 #include <QSocketNotifier>
 #include <QWidget>
@@ -43,8 +43,10 @@ void ReportAlreadyRunning() {
 }
 
 void CentreOnDesktop(QWidget &w) {
-  const QWidget *desktop = QApplication::desktop();
-  w.move((desktop->width() - w.width()) / 2, (desktop->height() - w.height()) / 2);
+  // The whole desktop: all screens together, as the desktop widget spans them.
+  const QScreen *screen = QGuiApplication::primaryScreen();
+  const QRect desktop = screen != nullptr ? screen->virtualGeometry() : QRect();
+  w.move((desktop.width() - w.width()) / 2, (desktop.height() - w.height()) / 2);
 }
 
 namespace {

@@ -65,7 +65,7 @@ class ServiceProcess : public testing::Test {
     p.Signal(SIGTERM);
     int status = -1;
     ASSERT_TRUE(p.Wait(5000, &status)) << p.Stdout();
-    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_TRUE(WIFEXITED(status)) << status << "\n" << p.Stderr();
     EXPECT_EQ(WEXITSTATUS(status), 0) << p.Stderr();
     EXPECT_TRUE(hwtest::PortFree(kPort));
   }
