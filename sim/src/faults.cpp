@@ -1,0 +1,85 @@
+#include "faults.h"
+
+#include <cstdlib>
+#include <sstream>
+#include <vector>
+
+namespace vr {
+
+const char* faultName(Fault::Kind k) {
+  static const char* const names[] = {"noanswer", "garble", "short", "sw", "delay"};
+  return names[k];
+}
+
+static bool number(const std::string& s, int base, unsigned long max, unsigned long& v) {
+  if (s.empty() || s.size() > 12) return false;
+  char* end = nullptr;
+  v = strtoul(s.c_str(), &end, base);
+  return *end == 0 && v <= max && s[0] != '-';
+}
+
+bool parseFault(const std::string& args, Fault& f, std::string& err) {
+  std::istringstream in(args);
+  std::vector<std::string> w;
+  for (std::string s; in >> s;) w.push_back(s);
+  if (w.empty()) return err = "fault needs a kind", false;
+  Fault r;
+  size_t i = 1;
+  unsigned long v = 0;
+  if (w[0] == "noanswer") r.kind = Fault::NoAnswer;
+  else if (w[0] == "garble") r.kind = Fault::Garble;
+  else if (w[0] == "short") r.kind = Fault::Short;
+  else if (w[0] == "sw" || w[0] == "delay") {
+    r.kind = w[0] == "sw" ? Fault::Sw : Fault::Delay;
+    if (w.size() < 2) return err = w[0] + " needs a value", false;
+    bool ok = r.kind == Fault::Sw ? (w[1].size() == 4 && number(w[1], 16, 0xFFFF, v))
+                                  : number(w[1], 10, 600000, v);
+    if (!ok) return err = r.kind == Fault::Sw ? "sw takes 4 hex digits" : "delay takes 0 to 600000 ms", false;
+    r.value = unsigned(v);
+    i = 2;
+  } else {
+    return err = "unknown fault " + w[0], false;
+  }
+  for (; i < w.size(); ++i) {
+    if (w[i].compare(0, 4, "nad=") == 0 && number(w[i].substr(4), 0, 255, v)) {
+      r.nad = int(v);
+    } else if (w[i].compare(0, 6, "count=") == 0 && number(w[i].substr(6), 10, 1000, v) && v > 0) {
+      r.count = int(v);
+    } else {
+      return err = "bad fault option " + w[i], false;
+    }
+  }
+  f = r;
+  return true;
+}
+
+bool FaultQueue::add(const Fault& f) {
+  if (q_.size() >= kMax) return false;
+  q_.push_back(f);
+  return true;
+}
+
+std::optional<Fault> FaultQueue::take(int nad) {
+  for (auto it = q_.begin(); it != q_.end(); ++it) {
+    if (it->nad != -1 && it->nad != nad) continue;
+    Fault f = *it;
+    if (--it->count <= 0) q_.erase(it);
+    f.count = 1;
+    return f;
+  }
+  return std::nullopt;
+}
+
+std::string FaultQueue::json() const {
+  std::ostringstream o;
+  o << '[';
+  for (size_t i = 0; i < q_.size(); ++i) {
+    const Fault& f = q_[i];
+    o << (i ? "," : "") << "{\"kind\":\"" << faultName(f.kind) << "\",\"value\":" << f.value
+      << ",\"nad\":" << f.nad << ",\"count\":" << f.count << '}';
+  }
+  o << ']';
+  return o.str();
+}
+
+}  // namespace vr

@@ -1,0 +1,35 @@
+// Faults injected from the control interface, each taken by the next
+// command(s) that reach a matching node address.
+#pragma once
+#include <deque>
+#include <optional>
+#include <string>
+
+namespace vr {
+
+struct Fault {
+  enum Kind { NoAnswer, Garble, Short, Sw, Delay } kind = NoAnswer;
+  unsigned value = 0;  // status word, or delay in ms
+  int nad = -1;        // -1: any unit
+  int count = 1;       // commands still to hit
+};
+
+// Parses "noanswer|garble|short|sw XXXX|delay MS [nad=N] [count=N]".
+bool parseFault(const std::string& args, Fault& f, std::string& err);
+const char* faultName(Fault::Kind k);
+
+class FaultQueue {
+ public:
+  static constexpr size_t kMax = 32;
+  bool add(const Fault& f);  // false when the queue is full
+  void clear() { q_.clear(); }
+  // The first fault that matches `nad`, counted down.
+  std::optional<Fault> take(int nad);
+  std::string json() const;
+  size_t size() const { return q_.size(); }
+
+ private:
+  std::deque<Fault> q_;
+};
+
+}  // namespace vr

@@ -1,0 +1,30 @@
+# Compares the dynamic symbols a library defines with the expected list.
+# Usage: cmake -DLIB=<lib.so> -DEXPECTED=<list file> -DNM=<nm> -P check_exports.cmake
+execute_process(COMMAND ${NM} -D --defined-only ${LIB}
+                OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIB}")
+endif()
+string(REPLACE "\n" ";" lines "${out}")
+set(actual "")
+foreach(line ${lines})
+  string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" name "${line}")
+  # Linker section markers and sanitizer bookkeeping are no API.
+  if(name STREQUAL "" OR name MATCHES "^(_init|_fini|_edata|_end|__bss_start)$"
+     OR name MATCHES "^__(asan|odr_asan|ubsan|sancov)")
+    continue()
+  endif()
+  list(APPEND actual ${name})
+endforeach()
+list(SORT actual)
+file(STRINGS ${EXPECTED} expected)
+list(SORT expected)
+set(missing ${expected})
+list(REMOVE_ITEM missing ${actual})
+set(extra ${actual})
+list(REMOVE_ITEM extra ${expected})
+if(missing OR extra)
+  message(FATAL_ERROR "exports differ\n  missing: ${missing}\n  unexpected: ${extra}")
+endif()
+list(LENGTH actual n)
+message(STATUS "${n} exports as expected")
