@@ -165,15 +165,6 @@ std::string Conn::ReadHttpReply(int timeout_ms) {
   return head + body;
 }
 
-bool Conn::ClosedByPeer(int timeout_ms) {
-  if (!pending_.empty()) return false;
-  if (!WaitReadable(timeout_ms)) return false;
-  char c;
-  return recv(fd_, &c, 1, 0) == 0;
-}
-
-void Conn::ShutdownWrite() { shutdown(fd_, SHUT_WR); }
-
 std::unique_ptr<WsConn> WsConn::Open(int port, const std::string &path, int timeout_ms) {
   int fd = ConnectWithin(port, timeout_ms);
   if (fd < 0) return nullptr;

@@ -34,10 +34,6 @@ class Conn {
   // One HTTP reply: the header block (ended by LF LF or CRLF CRLF) and a
   // body of Content-Length bytes, as raw bytes; "" on time-out.
   std::string ReadHttpReply(int timeout_ms = 3000);
-  // true when the peer closes within timeout_ms without sending anything.
-  bool ClosedByPeer(int timeout_ms = 2000);
-  void ShutdownWrite();
-  int fd() const { return fd_; }
 
  protected:
   explicit Conn(int fd) : fd_(fd) {}
