@@ -1,0 +1,151 @@
+#include "sa_wavelet.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace facet {
+
+namespace {
+
+// v x 0.7071 and v x 1.4142, rounded half away from zero, in exact decimal.
+int64_t ScaleLow(int64_t v) {
+  const int64_t a = ((v < 0 ? -v : v) * 7071 + 5000) / 10000;
+  return v < 0 ? -a : a;
+}
+int64_t ScaleHigh(int64_t v) {
+  const int64_t a = ((v < 0 ? -v : v) * 14142 + 5000) / 10000;
+  return v < 0 ? -a : a;
+}
+
+int32_t Saturate(int64_t v) {
+  return int32_t(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
+                                     std::numeric_limits<int32_t>::max()));
+}
+
+// Undoes the two lifting steps over the run [s, e) of `y` (length >= 2),
+// with whole-sample symmetric extension at both ends.
+void UnliftRun(int64_t* y, int s, int e) {
+  for (int p = s + (s & 1); p < e; p += 2) {
+    const int64_t dl = p - 1 >= s ? y[p - 1] : y[p + 1];
+    const int64_t dr = p + 1 < e ? y[p + 1] : y[p - 1];
+    y[p] -= (dl + dr + 2) >> 2;
+  }
+  for (int p = s + 1 - (s & 1); p < e; p += 2) {
+    const int64_t xl = p - 1 >= s ? y[p - 1] : y[p + 1];
+    const int64_t xr = p + 1 < e ? y[p + 1] : y[p - 1];
+    y[p] += (xl + xr) >> 1;
+  }
+}
+
+}  // namespace
+
+void SplitMaskLine(const uint8_t* mask, int n, uint8_t* low, uint8_t* high) {
+  const int half = n / 2;
+  std::memset(low, 0, size_t(half));
+  std::memset(high, 0, size_t(half));
+  int p = 0;
+  while (p < n) {
+    if (!mask[p]) {
+      ++p;
+      continue;
+    }
+    int e = p;
+    while (e < n && mask[e]) ++e;
+    if (e - p == 1) {
+      low[p >> 1] = 1;
+    } else {
+      for (int q = p; q < e; ++q) (q & 1 ? high : low)[q >> 1] = 1;
+    }
+    p = e;
+  }
+}
+
+void SynthesiseLine(int64_t* line, const uint8_t* mask, int n, int64_t* work) {
+  const int half = n / 2;
+  int p = 0;
+  while (p < n) {
+    if (!mask[p]) {
+      work[p++] = 0;
+      continue;
+    }
+    int e = p;
+    while (e < n && mask[e]) ++e;
+    if (e - p == 1) {
+      work[p] = ScaleLow(line[p >> 1]);
+    } else {
+      for (int q = p; q < e; ++q)
+        work[q] = q & 1 ? ScaleHigh(line[half + (q >> 1)]) : ScaleLow(line[q >> 1]);
+      UnliftRun(work, p, e);
+    }
+    p = e;
+  }
+  std::memcpy(line, work, sizeof(int64_t) * size_t(n));
+}
+
+void ShapeMask::do_IDWT_Mask(const uint8_t* padded, int width, int height, int levels) {
+  width_ = width;
+  height_ = height;
+  levels_ = levels;
+  wavelet_.assign(padded, padded + size_t(width) * height);
+  offset_.assign(size_t(levels) + 1, 0);
+  size_t total = 0;
+  for (int k = 1; k <= levels; ++k) {
+    offset_[k] = total;
+    total += 2 * regionSize(k);
+  }
+  saved_.assign(total, 0);
+
+  const int longest = std::max(width, height);
+  std::vector<uint8_t> line(static_cast<size_t>(longest)), split(static_cast<size_t>(longest));
+  for (int k = 1; k <= levels; ++k) {
+    const int cols = width >> (k - 1);
+    const int rows = height >> (k - 1);
+    uint8_t* before = &saved_[offset_[k]];
+    for (int r = 0; r < rows; ++r) {
+      uint8_t* row = &wavelet_[size_t(r) * width];
+      std::memcpy(before + size_t(r) * cols, row, size_t(cols));
+      SplitMaskLine(row, cols, split.data(), split.data() + cols / 2);
+      std::memcpy(row, split.data(), size_t(cols));
+    }
+    before += regionSize(k);
+    for (int c = 0; c < cols; ++c) {
+      for (int r = 0; r < rows; ++r) {
+        line[r] = wavelet_[size_t(r) * width + c];
+        before[size_t(r) * cols + c] = line[r];
+      }
+      SplitMaskLine(line.data(), rows, split.data(), split.data() + rows / 2);
+      for (int r = 0; r < rows; ++r) wavelet_[size_t(r) * width + c] = split[r];
+    }
+  }
+}
+
+void SA_IDWT(int32_t* plane, const ShapeMask& mask) {
+  const int width = mask.width();
+  const int height = mask.height();
+  const int longest = std::max(width, height);
+  std::vector<int64_t> line(static_cast<size_t>(longest)), work(static_cast<size_t>(longest));
+  std::vector<uint8_t> lineMask(static_cast<size_t>(longest));
+  for (int k = mask.levels(); k >= 1; --k) {
+    const int cols = width >> (k - 1);
+    const int rows = height >> (k - 1);
+    const uint8_t* colMask = mask.beforeColumns(k);
+    for (int c = 0; c < cols; ++c) {
+      for (int r = 0; r < rows; ++r) {
+        line[r] = plane[size_t(r) * width + c];
+        lineMask[r] = colMask[size_t(r) * cols + c];
+      }
+      SynthesiseLine(line.data(), lineMask.data(), rows, work.data());
+      for (int r = 0; r < rows; ++r) plane[size_t(r) * width + c] = Saturate(line[r]);
+    }
+    const uint8_t* rowMask = mask.beforeRows(k);
+    for (int r = 0; r < rows; ++r) {
+      int32_t* row = plane + size_t(r) * width;
+      for (int c = 0; c < cols; ++c) line[c] = row[c];
+      SynthesiseLine(line.data(), rowMask + size_t(r) * cols, cols, work.data());
+      for (int c = 0; c < cols; ++c) row[c] = Saturate(line[c]);
+    }
+  }
+}
+
+}  // namespace facet
