@@ -37,7 +37,8 @@ bool FillRow(const BackgroundPoint* v, int count, int y, int width, uint8_t* row
     for (int k = 0; k < 3; ++k) xs[n].c[k] = a->rgb[k] + t * (b->rgb[k] - a->rgb[k]);
     ++n;
   }
-  std::sort(xs, xs + n, [](const Crossing& p, const Crossing& q) { return p.x < q.x; });
+  for (int i = 1; i < n; ++i)  // at most four crossings
+    for (int j = i; j > 0 && xs[j].x < xs[j - 1].x; --j) std::swap(xs[j], xs[j - 1]);
   bool any = false;
   for (int i = 0; i + 1 < n; i += 2) {
     const Crossing& l = xs[i];

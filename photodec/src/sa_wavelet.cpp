@@ -55,7 +55,12 @@ void SplitMaskLine(const uint8_t* mask, int n, uint8_t* low, uint8_t* high) {
     if (e - p == 1) {
       low[p >> 1] = 1;
     } else {
-      for (int q = p; q < e; ++q) (q & 1 ? high : low)[q >> 1] = 1;
+      for (int q = p; q < e; ++q) {
+        if (q & 1)
+          high[q >> 1] = 1;
+        else
+          low[q >> 1] = 1;
+      }
     }
     p = e;
   }

@@ -71,7 +71,7 @@ TEST(Robustness, MutatedEncoderRecords) {
     bases.push_back(facet_test::EncodeStream(p, opt));
   }
   int decoded = 0;
-  for (int i = 0; i < 2000; ++i) {
+  for (int i = 0; i < 800; ++i) {
     const facet_test::Encoded& e = bases[i % bases.size()];
     std::vector<uint8_t> s = e.stream;
     const int flips = 1 + int(rng() % 8);
@@ -84,7 +84,7 @@ TEST(Robustness, MutatedEncoderRecords) {
     }
     decoded += Check(facet_test::MakeRecord(WithMarkers(s, e))) == FACET_OK;
   }
-  EXPECT_GT(decoded, 1000);  // most mutations still reach the output stage
+  EXPECT_GT(decoded, 400);  // most mutations still reach the output stage
 }
 
 TEST(Robustness, CutRecordsAndAbsurdLengths) {
