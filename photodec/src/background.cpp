@@ -13,11 +13,9 @@ struct Crossing {
   double c[3];
 };
 
+// Rounded to the nearest value, halves upward.
 void PutColour(uint8_t* px, const double c[3]) {
-  for (int k = 0; k < 3; ++k) {
-    const double v = std::floor(c[k] + 0.5);
-    px[k] = uint8_t(std::clamp(v, 0.0, 255.0));
-  }
+  for (int k = 0; k < 3; ++k) px[k] = uint8_t(std::clamp(c[k] + 0.5, 0.0, 255.0));
 }
 
 // One scan line of the polygon; returns whether any pixel of it was filled.
@@ -45,10 +43,12 @@ bool FillRow(const BackgroundPoint* v, int count, int y, int width, uint8_t* row
     const Crossing& r = xs[i + 1];
     const int from = std::max(0, int(std::ceil(l.x)));
     const int to = std::min(width - 1, int(std::floor(r.x)));
+    const double inv = r.x > l.x ? 1.0 / (r.x - l.x) : 0.0;
+    double slope[3];
+    for (int k = 0; k < 3; ++k) slope[k] = (r.c[k] - l.c[k]) * inv;
     for (int x = from; x <= to; ++x) {
-      const double t = r.x > l.x ? (x - l.x) / (r.x - l.x) : 0.0;
       double c[3];
-      for (int k = 0; k < 3; ++k) c[k] = l.c[k] + t * (r.c[k] - l.c[k]);
+      for (int k = 0; k < 3; ++k) c[k] = l.c[k] + (x - l.x) * slope[k];
       PutColour(row + 3 * x, c);
       filled[x] = 1;
       any = true;

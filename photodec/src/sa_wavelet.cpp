@@ -26,16 +26,21 @@ int32_t Saturate(int64_t v) {
 // Undoes the two lifting steps over the run [s, e) of `y` (length >= 2),
 // with whole-sample symmetric extension at both ends.
 void UnliftRun(int64_t* y, int s, int e) {
-  for (int p = s + (s & 1); p < e; p += 2) {
-    const int64_t dl = p - 1 >= s ? y[p - 1] : y[p + 1];
-    const int64_t dr = p + 1 < e ? y[p + 1] : y[p - 1];
-    y[p] -= (dl + dr + 2) >> 2;
+  auto at = [&](int q, int mirror) { return q >= s && q < e ? y[q] : y[mirror]; };
+  int p = s + (s & 1);  // even samples: x = s - floor((d[-1] + d[+1] + 2) / 4)
+  if (p < e) {
+    y[p] -= (at(p - 1, p + 1) + at(p + 1, p - 1) + 2) >> 2;
+    p += 2;
   }
-  for (int p = s + 1 - (s & 1); p < e; p += 2) {
-    const int64_t xl = p - 1 >= s ? y[p - 1] : y[p + 1];
-    const int64_t xr = p + 1 < e ? y[p + 1] : y[p - 1];
-    y[p] += (xl + xr) >> 1;
+  for (; p + 1 < e; p += 2) y[p] -= (y[p - 1] + y[p + 1] + 2) >> 2;
+  if (p < e) y[p] -= (at(p - 1, p + 1) + at(p + 1, p - 1) + 2) >> 2;
+  p = s + 1 - (s & 1);  // odd samples: x = d + floor((x[-1] + x[+1]) / 2)
+  if (p < e) {
+    y[p] += (at(p - 1, p + 1) + at(p + 1, p - 1)) >> 1;
+    p += 2;
   }
+  for (; p + 1 < e; p += 2) y[p] += (y[p - 1] + y[p + 1]) >> 1;
+  if (p < e) y[p] += (at(p - 1, p + 1) + at(p + 1, p - 1)) >> 1;
 }
 
 }  // namespace
@@ -66,26 +71,35 @@ void SplitMaskLine(const uint8_t* mask, int n, uint8_t* low, uint8_t* high) {
   }
 }
 
-void SynthesiseLine(int64_t* line, const uint8_t* mask, int n, int64_t* work) {
+void SynthesiseLine(const int64_t* line, const uint8_t* mask, int n, int64_t* out) {
   const int half = n / 2;
   int p = 0;
   while (p < n) {
-    if (!mask[p]) {
-      work[p++] = 0;
-      continue;
-    }
-    int e = p;
-    while (e < n && mask[e]) ++e;
-    if (e - p == 1) {
-      work[p] = ScaleLow(line[p >> 1]);
+    // Mask bytes are 0 or 1: the next run starts at the next 1 and ends at
+    // the next 0.
+    const void* first = std::memchr(mask + p, 1, size_t(n - p));
+    const int s = first ? int(static_cast<const uint8_t*>(first) - mask) : n;
+    std::fill(out + p, out + s, 0);
+    if (s == n) return;
+    const void* last = std::memchr(mask + s, 0, size_t(n - s));
+    const int e = last ? int(static_cast<const uint8_t*>(last) - mask) : n;
+    if (e - s == 1) {
+      out[s] = ScaleLow(line[s >> 1]);
     } else {
-      for (int q = p; q < e; ++q)
-        work[q] = q & 1 ? ScaleHigh(line[half + (q >> 1)]) : ScaleLow(line[q >> 1]);
-      UnliftRun(work, p, e);
+      int q = s;
+      if (q & 1) {
+        out[q] = ScaleHigh(line[half + (q >> 1)]);
+        ++q;
+      }
+      for (; q + 1 < e; q += 2) {
+        out[q] = ScaleLow(line[q >> 1]);
+        out[q + 1] = ScaleHigh(line[half + (q >> 1)]);
+      }
+      if (q < e) out[q] = ScaleLow(line[q >> 1]);
+      UnliftRun(out, s, e);
     }
     p = e;
   }
-  std::memcpy(line, work, sizeof(int64_t) * size_t(n));
 }
 
 void ShapeMask::do_IDWT_Mask(const uint8_t* padded, int width, int height, int levels) {
@@ -117,7 +131,7 @@ void ShapeMask::do_IDWT_Mask(const uint8_t* padded, int width, int height, int l
     for (int c = 0; c < cols; ++c) {
       for (int r = 0; r < rows; ++r) {
         line[r] = wavelet_[size_t(r) * width + c];
-        before[size_t(r) * cols + c] = line[r];
+        before[size_t(c) * rows + r] = line[r];
       }
       SplitMaskLine(line.data(), rows, split.data(), split.data() + rows / 2);
       for (int r = 0; r < rows; ++r) wavelet_[size_t(r) * width + c] = split[r];
@@ -128,27 +142,26 @@ void ShapeMask::do_IDWT_Mask(const uint8_t* padded, int width, int height, int l
 void SA_IDWT(int32_t* plane, const ShapeMask& mask) {
   const int width = mask.width();
   const int height = mask.height();
-  const int longest = std::max(width, height);
-  std::vector<int64_t> line(static_cast<size_t>(longest)), work(static_cast<size_t>(longest));
-  std::vector<uint8_t> lineMask(static_cast<size_t>(longest));
+  const size_t longest = size_t(std::max(width, height));
+  std::vector<int64_t> line(longest), out(longest);
   for (int k = mask.levels(); k >= 1; --k) {
     const int cols = width >> (k - 1);
     const int rows = height >> (k - 1);
-    const uint8_t* colMask = mask.beforeColumns(k);
+    // Lines without object samples hold zeros and stay zero.
     for (int c = 0; c < cols; ++c) {
-      for (int r = 0; r < rows; ++r) {
-        line[r] = plane[size_t(r) * width + c];
-        lineMask[r] = colMask[size_t(r) * cols + c];
-      }
-      SynthesiseLine(line.data(), lineMask.data(), rows, work.data());
-      for (int r = 0; r < rows; ++r) plane[size_t(r) * width + c] = Saturate(line[r]);
+      const uint8_t* m = mask.beforeColumns(k) + size_t(c) * rows;
+      if (!std::memchr(m, 1, size_t(rows))) continue;
+      for (int r = 0; r < rows; ++r) line[r] = plane[size_t(r) * width + c];
+      SynthesiseLine(line.data(), m, rows, out.data());
+      for (int r = 0; r < rows; ++r) plane[size_t(r) * width + c] = Saturate(out[r]);
     }
-    const uint8_t* rowMask = mask.beforeRows(k);
     for (int r = 0; r < rows; ++r) {
+      const uint8_t* m = mask.beforeRows(k) + size_t(r) * cols;
+      if (!std::memchr(m, 1, size_t(cols))) continue;
       int32_t* row = plane + size_t(r) * width;
       for (int c = 0; c < cols; ++c) line[c] = row[c];
-      SynthesiseLine(line.data(), rowMask + size_t(r) * cols, cols, work.data());
-      for (int c = 0; c < cols; ++c) row[c] = Saturate(line[c]);
+      SynthesiseLine(line.data(), m, cols, out.data());
+      for (int c = 0; c < cols; ++c) row[c] = Saturate(out[c]);
     }
   }
 }

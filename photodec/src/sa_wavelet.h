@@ -14,12 +14,11 @@ namespace facet {
 // the low band.
 void SplitMaskLine(const uint8_t* mask, int n, uint8_t* low, uint8_t* high);
 
-// Synthesises one line of n samples (n even) in place: `line` holds the low
-// band in [0, n/2) and the high band in [n/2, n) and receives the samples;
-// `mask` is the object mask of the output line. Every run of object samples
-// is synthesised on its own; samples outside the object become 0. `work`
-// holds n values.
-void SynthesiseLine(int64_t* line, const uint8_t* mask, int n, int64_t* work);
+// Synthesises one line of n samples (n even): `line` holds the low band in
+// [0, n/2) and the high band in [n/2, n); `mask` (bytes 0 or 1) is the object
+// mask of the output line. Every run of object samples is synthesised on its
+// own into `out`; samples outside the object become 0.
+void SynthesiseLine(const int64_t* line, const uint8_t* mask, int n, int64_t* out);
 
 // The object mask through the levels of the transform.
 class ShapeMask {
@@ -34,8 +33,8 @@ class ShapeMask {
   int height() const { return height_; }
   int levels() const { return levels_; }
 
-  // Object mask of level k's region (row stride: its width) before the row
-  // step and before the column step of the forward transform.
+  // Object mask of level k's region before the row step of the forward
+  // transform (row by row) and before its column step (column by column).
   const uint8_t* beforeRows(int k) const { return &saved_[offset_[k]]; }
   const uint8_t* beforeColumns(int k) const { return &saved_[offset_[k] + regionSize(k)]; }
 

@@ -47,6 +47,26 @@ ZerotreeDecoder::ZerotreeDecoder(const uint8_t* object, int width, int height, i
         }
     }
   }
+  for (int l = levels_; l >= 1; --l) {
+    if (l == 1) level1Begin_ = scan_.size();
+    const int bh = height_ >> l;
+    const int bw = width_ >> l;
+    for (int band = 1; band <= 3; ++band) {
+      const int r0 = (band >> 1) * bh;
+      const int c0 = (band & 1) * bw;
+      // Band 1 is scanned column by column, bands 2 and 3 row by row.
+      const int outer = band == 1 ? bw : bh;
+      const int inner = band == 1 ? bh : bw;
+      for (int a = 0; a < outer; ++a)
+        for (int b = 0; b < inner; ++b) {
+          const int r = r0 + (band == 1 ? b : a);
+          const int c = c0 + (band == 1 ? a : b);
+          const size_t i = size_t(r) * width_ + c;
+          if (object_[i] || objectBelow_[i])
+            scan_.push_back({int32_t(i), int32_t(size_t(r >> 1) * width_ + (c >> 1))});
+        }
+    }
+  }
 }
 
 void ZerotreeDecoder::becomeSignificant(size_t i, int symbol, int32_t threshold) {
@@ -72,40 +92,37 @@ bool ZerotreeDecoder::dominantPass(int plane) {
       state_[i] = st != kUnvisited || i == 0 ? st : state_[parent];
     }
 
-  for (int l = levels_; l >= 1; --l) {
-    const int bh = height_ >> l;
-    const int bw = width_ >> l;
-    Adaptive_Model& inObject = l > 1 ? models_->upper : models_->level1;
-    for (int band = 1; band <= 3; ++band) {
-      const int r0 = (band >> 1) * bh;
-      const int c0 = (band & 1) * bw;
-      // Band 1 is scanned column by column, bands 2 and 3 row by row.
-      const int outer = band == 1 ? bw : bh;
-      const int inner = band == 1 ? bh : bw;
-      for (int a = 0; a < outer; ++a)
-        for (int b = 0; b < inner; ++b) {
-          const int r = r0 + (band == 1 ? b : a);
-          const int c = c0 + (band == 1 ? a : b);
-          const size_t i = size_t(r) * width_ + c;
-          const uint8_t above = state_[size_t(r >> 1) * width_ + (c >> 1)];
-          if (above == kTreeRoot || above == kObjectTreeRoot) {
-            state_[i] = above;
-            continue;
-          }
-          uint8_t st = kUnvisited;
-          if (object_[i]) {
-            if (!significant_[i]) {
-              if (ended()) return false;
-              st = uint8_t(inObject.decode(*dec_));
-              if (st == kPositive || st == kNegative) becomeSignificant(i, st, threshold);
-            }
-          } else if (l > 1 && objectBelow_[i]) {
-            if (ended()) return false;
-            st = models_->outside.decode(*dec_) == 0 ? kObjectTreeRoot : kNotObjectTreeRoot;
-          }
-          state_[i] = st != kUnvisited ? st : above;
-        }
+  const uint8_t* object = object_;
+  const uint8_t* significant = significant_.data();
+  uint8_t* state = state_.data();
+  for (size_t k = 0; k < level1Begin_; ++k) {
+    const size_t i = size_t(scan_[k].index);
+    const uint8_t above = state[scan_[k].parent];
+    if (above == kTreeRoot || above == kObjectTreeRoot) {
+      state[i] = above;  // below a tree root: skipped, and so is all below it
+      continue;
     }
+    uint8_t st = kUnvisited;
+    if (object[i]) {
+      if (!significant[i]) {
+        if (ended()) return false;
+        st = uint8_t(models_->upper.decode(*dec_));
+        if (st == kPositive || st == kNegative) becomeSignificant(i, st, threshold);
+      }
+    } else {
+      if (ended()) return false;
+      st = models_->outside.decode(*dec_) == 0 ? kObjectTreeRoot : kNotObjectTreeRoot;
+    }
+    state[i] = st != kUnvisited ? st : above;
+  }
+  // Level 1 has nothing below it: its states are never read.
+  for (size_t k = level1Begin_; k < scan_.size(); ++k) {
+    const size_t i = size_t(scan_[k].index);
+    const uint8_t above = state[scan_[k].parent];
+    if (above == kTreeRoot || above == kObjectTreeRoot || significant[i]) continue;
+    if (ended()) return false;
+    const int sym = models_->level1.decode(*dec_);
+    if (sym == kPositive || sym == kNegative) becomeSignificant(i, sym, threshold);
   }
   return true;
 }

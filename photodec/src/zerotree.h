@@ -46,6 +46,16 @@ class ZerotreeDecoder {
   // State of the nearest visited coefficient on the way to the root, this
   // one included: carried down the tree instead of searched for upward.
   std::vector<uint8_t> state_;
+  // Detail coefficients in scan order that may decode a symbol or are
+  // looked up as parents: from level `levels` down to 2 the object
+  // coefficients and those with object below, then the object coefficients
+  // of level 1 (from level1Begin_ on). Nothing else is ever touched.
+  struct ScanEntry {
+    int32_t index;
+    int32_t parent;
+  };
+  std::vector<ScanEntry> scan_;
+  size_t level1Begin_ = 0;
   std::vector<int32_t> list_;  // significant coefficients, as indexes
   std::vector<int32_t> scratch_;
 
