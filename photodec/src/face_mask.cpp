@@ -40,13 +40,16 @@ int CWorkField::Decoder(AritDecoder& dec) {
   ReadBackground(dec);
   contours_ = dec.decode_bits(8);
   Adaptive_Model directions(8);  // shared by all contours
+  int totalSteps = 0;
   for (int i = 0; i < contours_; ++i) {
     const int length = dec.decode_bits(16);
+    // A zero length still carries its first direction: one step.
+    const int steps = std::max(length, 1);
+    totalSteps += steps;
+    if (totalSteps > kMaxChainSteps) return -1;
     int x = dec.decode_bits(12);
     int y = dec.decode_bits(12);
     int dir = directions.decode(dec);
-    // A zero length still carries its first direction: one step.
-    const int steps = std::max(length, 1);
 
     std::fill(toggles_.begin(), toggles_.end(), 0);
     int left = x;

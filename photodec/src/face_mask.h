@@ -25,8 +25,14 @@ class CWorkField {
  public:
   CWorkField(int width, int height);
 
+  // All contours of a mask together: the outlines of a 102 x 126 mask never
+  // need more steps than one contour can declare.
+  static constexpr int kMaxChainSteps = 65535;
+
   // Reads the background fields and the contours from the mask segment and
-  // fills every contour into the mask. Returns the number of contours.
+  // fills every contour into the mask. Returns the number of contours, or
+  // -1 when the contours declare more than kMaxChainSteps steps in all (a
+  // corrupt segment, which would otherwise cost millions of steps).
   int Decoder(AritDecoder& dec);
 
   // Writes the object mask (1 inside, width x height, top row first): the

@@ -31,7 +31,9 @@ int PhotoDecoder::decode(const uint8_t* stream, size_t size, uint8_t* out) {
     AritDecoder dec(segment);
     if (!dec.valid()) return FACET_E_SEGMENT;
     CWorkField field(w, h);
-    if (field.Decoder(dec) > 0) {
+    const int contours = field.Decoder(dec);
+    if (contours < 0) return FACET_E_FORMAT;
+    if (contours > 0) {
       field.Output(mask_.data());
       background_ = field.background();
       hasBackground_ = true;

@@ -140,21 +140,26 @@ TEST(FaceMask, ContoursReachingOutsideTheImageAreClipped) {
   EXPECT_EQ(d.mask[125 * kW + 101], 1);
 }
 
-TEST(FaceMask, LongChainsOfZerosStayBounded) {
-  // Contours of 65535 steps read from an exhausted segment: the decoder
-  // walks them, clips them, and returns.
-  std::vector<uint8_t> seg{0x6F};
+// Mask segment with N contours whose lengths are all 65535; everything past
+// the first length reads from an exhausted segment.
+int DecodeLongContours(int n) {
   facet_test::QmEncoder enc;
   facet_test::QmEncoder::Context bit;
-  enc.encode(bit, 0);
-  for (int i = 0; i < 24; ++i) enc.encode(bit, 0);  // colour
-  for (int v : {0, 0, 0, 0, 0, 0, 1, 0, 1}) enc.encode(bit, v);  // N = 2, then the length's top bit
-  for (int i = 0; i < 15; ++i) enc.encode(bit, 1);               // length 65535
+  for (int i = 0; i < 25; ++i) enc.encode(bit, 0);  // one-colour mode, colour 0
+  for (int b = 7; b >= 0; --b) enc.encode(bit, (n >> b) & 1);
+  for (int i = 0; i < 16; ++i) enc.encode(bit, 1);
+  std::vector<uint8_t> seg{0x6F};
   const std::vector<uint8_t> body = enc.finish();
   seg.insert(seg.end(), body.begin(), body.end());
   facet::AritDecoder dec(facet::Segment(seg.data(), seg.size(), 0, seg.size() + 1));
   facet::CWorkField field(kW, kH);
-  EXPECT_EQ(field.Decoder(dec), 2);
+  return field.Decoder(dec);
+}
+
+TEST(FaceMask, OneFullLengthContourIsWalkedMoreStepsAreRefused) {
+  EXPECT_EQ(DecodeLongContours(1), 1);
+  // The zeros keep the length model on its last sense: 65535 again.
+  EXPECT_EQ(DecodeLongContours(2), -1);
 }
 
 // ---- background ----
