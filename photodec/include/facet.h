@@ -28,7 +28,7 @@
 
 #define FACET_OK 1
 #define FACET_E_ARGUMENT (-1) /* record or out is null */
-#define FACET_E_FORMAT (-2)   /* flags or start bit plane the decoder cannot hold */
+#define FACET_E_FORMAT (-2)   /* flags, start bit plane or mask size the decoder cannot hold */
 #define FACET_E_SEGMENT (-3)  /* an arithmetic-coded segment lacks its 0x6F marker */
 #define FACET_E_FILE (-4)     /* "zp.bmp" could not be written; out holds the image */
 #define FACET_E_MEMORY (-5)   /* the working arrays could not be allocated */
