@@ -1,7 +1,6 @@
 #include "zerotree.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace facet {
 

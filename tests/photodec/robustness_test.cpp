@@ -12,7 +12,6 @@
 #include "facet.h"
 #include "photo_encoder.h"
 #include "stream.h"
-#include "test_dir.h"
 
 namespace {
 
