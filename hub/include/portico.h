@@ -139,9 +139,9 @@ PORTICO_API int IDCard_Read(int64_t handle, char *name, char *sex, char *nation,
 PORTICO_API int stringtohex(const unsigned char *data, int len, char *out);
 
 /* Reads len / 2 bytes (at least one) from the hex text hex into out and
- * writes a zero byte after them (out: len / 2 + 1 bytes, at least 2). A pair
- * that is no hex number, or lies past the end of the text, gives 0.
- * Returns 0. */
+ * writes a zero byte after them (out: len / 2 + 1 bytes, at least 2). Each
+ * pair is read as "%02X" reads it: its leading hex digits, 0 when it starts
+ * with none or lies past the end of the text. Returns 0. */
 PORTICO_API int hextostring(const char *hex, int len, unsigned char *out);
 
 #ifdef __cplusplus

@@ -5,6 +5,10 @@
 
 #include "portico.h"
 
+extern "C" int portico_exports_seen_from_c(void);
+
+TEST(Header, CompilesAsCAndDeclaresEveryExport) { EXPECT_EQ(portico_exports_seen_from_c(), 10); }
+
 TEST(HexText, StringToHexAppendsUpperCaseDigits) {
   char out[32] = "12";
   const unsigned char data[] = {0x00, 0xAB, 0x7F, 0xFF};

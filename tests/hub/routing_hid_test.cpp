@@ -42,8 +42,17 @@ TEST_F(HubTest, HidDriverFailuresPassThrough) {
   EXPECT_EQ(exchangeCount(vr, "hid"), before);
 }
 
-TEST_F(HubTest, HidResponseLongerThanTheCallerBufferIsRefused) {
+TEST_F(HubTest, HidAnswersLongerThanTheCallerBuffersAreRefused) {
   open("hid");
+  ASSERT_EQ(vr.ctl("insert contact memory_long_atr"), "OK");  // an answer to reset of 65 bytes
+  Set_Nad(h, 18);
+  Guarded atr(PORTICO_ATR_SIZE, 'a');
+  int alen = -7;
+  EXPECT_EQ(Cpu_Reset(h, &alen, reinterpret_cast<unsigned char*>(atr.data())), 0x6FF1);
+  EXPECT_EQ(alen, -7);
+  EXPECT_EQ(std::string(atr.data(), atr.size), std::string(atr.size, 'a'));
+  EXPECT_TRUE(atr.guardIntact());
+
   Set_Nad(h, 28);
   std::string code(PORTICO_RESPONSE_SIZE + 1, 'Q');
   ASSERT_EQ(vr.ctl("present text=" + code), "OK");
