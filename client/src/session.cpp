@@ -41,7 +41,7 @@ bool openOnDemand(char *err) {
 int exchange(const unsigned char *cmd, int len, Reply &r) {
   std::memset(r.data, 0, sizeof r.data);
   r.len = 0;
-  r.sw = CPU_Protocol(g_hDev, len, const_cast<unsigned char *>(cmd), &r.len, r.data);
+  r.sw = CPU_Protocol(g_hDev, len, cmd, &r.len, r.data);
   if (r.len < 0 || r.len > kReplyCap)
     r.len = r.len < 0 ? 0 : kReplyCap;
   return r.sw;
@@ -105,14 +105,13 @@ int QMX_CloseDev(char *err) {
 
 int QMX_PowerOn(int slot, unsigned char *atr, int *atrLen) {
   Set_Nad(g_hDev, static_cast<unsigned char>(slot & 0xFF));
-  // The hub may hand back as much as any reply; only a real answer to reset
-  // (at most 33 bytes) reaches the caller.
-  unsigned char buf[kReplyCap + 2] = {};
+  // Only a real answer to reset (at most 33 bytes) reaches the caller.
+  unsigned char buf[kAtrCap] = {};
   int len = 0;
   int rc = Cpu_Reset(g_hDev, &len, buf);
   if (len < 0)
     len = 0;
-  if (len > kAtrMax)
+  if (len > kAtrMax)  // also keeps a wrong count within buf
     len = kAtrMax;
   if (atr != nullptr)
     std::memcpy(atr, buf, static_cast<std::size_t>(len));

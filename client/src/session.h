@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "hub_api.h"
+#include "portico.h"
 #include "tessera.h"
 
 // Process-wide session state. g_hDev: the hub's handle (> 0 while open; -1
@@ -21,10 +21,10 @@ namespace tessera {
 
 // Error texts never grow beyond the 1024 bytes every caller provides.
 constexpr std::size_t kErrCap = 1024;
-// The longest reply data a reader family can hand back (the USB-HID
-// driver's 4106-byte response less its status word), so no card or reader
-// can make an exchange write past our buffers.
-constexpr int kReplyCap = 4104;
+// The hub never hands back more reply data than this (a longer answer is
+// refused), nor a longer answer to reset than kAtrCap.
+constexpr int kReplyCap = PORTICO_RESPONSE_SIZE;
+constexpr int kAtrCap = PORTICO_ATR_SIZE;
 // An answer to reset has at most 33 bytes.
 constexpr int kAtrMax = 33;
 
@@ -55,7 +55,7 @@ bool openOnDemand(char *err);
 struct Reply {
   int sw = 0;
   int len = 0;
-  unsigned char data[kReplyCap + 2];
+  unsigned char data[kReplyCap];
 };
 
 // Sends cmd to the currently selected slot; the reply data are zero-filled

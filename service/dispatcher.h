@@ -1,0 +1,35 @@
+// The request dispatcher: one JSON request text in, one JSON reply text out,
+// with a libtessera card operation picked by the request's FunID.
+#ifndef HWSERVICE_DISPATCHER_H
+#define HWSERVICE_DISPATCHER_H
+
+#include <cstddef>
+#include <string>
+
+#include "http_server.h"
+
+// Texts of the requests the dispatcher turns away (no reply document).
+extern const char kMsgBadJson[];    // "JSON格式错误，无法解析！"
+extern const char kMsgBadFunID[];   // "JSON FunID 解析失败！"
+extern const char kMsgBadRegion[];  // "JSON Region 解析失败！"
+
+// Dispatches one request (zero-terminated). 0: reply holds the reply text
+// (JSON and one line feed), also for a FunID that is not implemented. -1: the
+// request was turned away, reply is untouched and errMsg says why. conn is
+// not used. Runs the card operation synchronously.
+int HandlerICReader(mg_connection *conn, const char *request, std::string &reply,
+                    std::string &errMsg);
+
+// Route handler of "/http/hardware": dispatches the body and hands the reply
+// text (empty when the request was turned away) to send. Always true.
+bool DoHttpHandle(const std::string &uri, const std::string &body, mg_connection *conn,
+                  ReplySender send);
+
+// UTF-8 to GBK with iconv into out (outSize bytes, zero-filled first; at most
+// outSize - 1 bytes are written, so the result is always terminated).
+// 0 on success; -1 when the converter cannot be opened or the conversion
+// stops (invalid input, a character GBK lacks, no room), out then holding
+// what was converted before the stop.
+int Utf8ToGbk(const char *in, size_t inLen, char *out, size_t outSize);
+
+#endif

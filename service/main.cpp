@@ -1,0 +1,40 @@
+// hwservice: the card-reader service in the desktop's tray. One instance per
+// machine; the server thread answers on TCP port 7776 while the GUI thread
+// runs the tray.
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSharedMemory>
+#include <chrono>
+#include <cstdio>
+
+#include "app_setup.h"
+#include "daemon.h"
+#include "mainwindow.h"
+
+int main(int argc, char *argv[]) {
+  UseOffscreenWithoutDisplay();
+  QApplication app(argc, argv);
+
+  QSharedMemory flag(QString::fromLatin1(kRunningFlagKey));
+  if (AnotherInstanceRunning(flag)) {
+    ReportAlreadyRunning();
+    return 0;
+  }
+
+  MainWindow w;
+  CentreOnDesktop(w);
+  QuitOnTerminationSignals();
+  StartDaemonThread();
+
+  const int rc = app.exec();
+  // The server thread notices the stop within one poll pass; one still inside
+  // a card operation is not waited for: the process ends at once, and the
+  // kernel frees port 7776 either way.
+  if (!StopDaemon(std::chrono::milliseconds(500))) {
+    flag.detach();
+    fflush(stdout);
+    _exit(rc);
+  }
+  return rc;
+}
