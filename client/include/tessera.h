@@ -74,7 +74,8 @@ TESSERA_API int QMX_IDCard_Read(char *name, char *sex, char *nation, char *birth
  * refused, -3 other modes (nothing sent, session left open).
  * AutoReadTime: interval 0..9999; 0, -100 open, -3 above 9999, -4 refused.
  * Read: waits up to timeout (0..2 mean 3) for one code; out >= 256 bytes
- * (not terminated, at most 256 bytes kept), length in *outLen; 0, -100, -3. */
+ * (not terminated), length in *outLen; 0, -100, -3 (also for a code longer
+ * than 256 bytes). */
 TESSERA_API int QMX_ECard_SetAutoRead(int mode, char *err);
 TESSERA_API int QMX_ECard_AutoReadTime(unsigned int interval, char *err);
 TESSERA_API int QMX_ECard_Read(int *outLen, char *out, unsigned int timeout, char *err);

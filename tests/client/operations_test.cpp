@@ -84,7 +84,7 @@ TEST_F(Operations, IntervalTravelsAsFourDigits) {
   EXPECT_FALSE(sessionOpen());
 }
 
-TEST_F(Operations, QrCodeIsCopiedWithItsLengthAndAtMost256Bytes) {
+TEST_F(Operations, QrCodeIsCopiedWithItsLength) {
   ctl("present ecard");
   char out[300];
   std::memset(out, '.', sizeof out);
@@ -95,7 +95,7 @@ TEST_F(Operations, QrCodeIsCopiedWithItsLengthAndAtMost256Bytes) {
   EXPECT_EQ(std::string(out, code.size() + 1), code + ".");
   EXPECT_EQ(sent(), (Lines{"1C B0B0000300"}));
   EXPECT_FALSE(sessionOpen());
-  ctl("present text=" + std::string(300, 'Q'));
+  ctl("present text=" + std::string(256, 'Q'));
   ASSERT_EQ(QMX_ECard_Read(&len, out, 30, err), 0);
   EXPECT_EQ(len, 256);
   EXPECT_EQ(std::string(out, 257), std::string(256, 'Q') + ".");
@@ -104,6 +104,12 @@ TEST_F(Operations, QrCodeIsCopiedWithItsLengthAndAtMost256Bytes) {
   EXPECT_STREQ(err, "Instruction execution error!");
   EXPECT_EQ(sent(), (Lines{"1C B0B0001E00"}));
   EXPECT_FALSE(sessionOpen());
+  // A longer code does not fit the hub's 256 bytes and fails the read.
+  ctl("present text=" + std::string(257, 'R'));
+  std::memset(err, 0, sizeof err);
+  EXPECT_EQ(QMX_ECard_Read(&len, out, 30, err), -3);
+  EXPECT_STREQ(err, "Instruction execution error!");
+  EXPECT_EQ(out[0], 'Q');
 }
 
 TEST_F(Operations, ChipBankCardAccountFromTag57) {
