@@ -14,8 +14,6 @@ int64_t g_hDev = -1;
 unsigned char bIsOpen = 0;
 char szPath[1024] = "";
 
-const char *LIB_INFO = "libtessera version: 1.0.1 (2022-11-08, 10:30)";
-
 namespace tessera {
 
 void setErr(char *err, const char *msg) {
