@@ -1,6 +1,7 @@
 // The basic-information read: the card and PSAM authentication on the
 // wire, the PSAM search and its configuration file, the record fields and
 // every failure with the session state it leaves.
+#include <algorithm>
 #include <cstring>
 
 #include "client_fixture.h"
@@ -207,6 +208,14 @@ TEST_F(BasicInfo, WithoutConfigFileThePsamIsSearchedAndNoFileIsCreated) {
   ASSERT_EQ(read(), 0) << err;
   EXPECT_EQ(find(sent(), "16 "), "16 0012000000");
   EXPECT_EQ(readConfig(), "");
+  // A configured slot that is no PSAM slot is not reset: the user card in
+  // slot 0x12 must not be taken for the PSAM.
+  writeConfig("[Set]\nPSAM=18\n");
+  clearLog();
+  ASSERT_EQ(read(), 0) << err;
+  Lines cmds = sent();
+  EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "12 0012000000"), 1);
+  EXPECT_EQ(readConfig(), "[Set]\nPSAM= 22\n");
   ctl("remove psam1");
   EXPECT_EQ(read(), -13);
   EXPECT_STREQ(err, "PSAM卡复位失败,请插入PSAM卡！");
@@ -247,6 +256,9 @@ TEST_F(BasicInfo, ContactlessCardAuthenticatesThroughSlot15) {
         << cmds[i];
   EXPECT_TRUE(has(cmds, "15 050082000A10"));
   EXPECT_EQ(cmds.back(), "15 0500B20D0006");
+  // The PSAM search starts at slot 22: the user card is reset once only.
+  EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "15 03"), 1);
+  EXPECT_EQ(find(cmds, "16 "), "16 02");
 }
 
 TEST_F(BasicInfo, EveryStepFailureHasItsCodeAndMessageAndClosesTheSession) {
