@@ -103,7 +103,9 @@ Bytes padded(const std::string& s, size_t n) {
 bool parseSs(Ctx& c, const std::string& w, const cJSON* o, CardSpec& spec) {
   SsCardData d;
   if (!hexOf(c, w, o, "atr", d.atr, "3B6C00000A1A2B3C4D5E6F708192A3B4C5D6")) return false;
-  if (d.atr.size() < 8 || d.atr.size() > 33) return c.fail(w, "atr must be 8 to 33 bytes");
+  // Shorter than 8 bytes is allowed so that hosts can be tried on an ATR
+  // without the tail their authentication needs.
+  if (d.atr.size() < 2 || d.atr.size() > 33) return c.fail(w, "atr must be 2 to 33 bytes");
   d.generation = integer(o, "generation", 3);
   if (d.generation < 1 || d.generation > 3) return c.fail(w, "generation must be 1, 2 or 3");
   d.fciTag86 = boolean(o, "fci_tag86", d.generation != 1);
