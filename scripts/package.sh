@@ -8,7 +8,10 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 dir=$top/build-pkg
 "$top/scripts/install-deps.sh"
-cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DHW_BUILD_TESTS=OFF >/dev/null
+opts=(-DCMAKE_BUILD_TYPE=Release -DHW_BUILD_TESTS=OFF)
+# A site names itself as the maintainer: HW_PACKAGE_MAINTAINER="Name <mail>".
+[ -z "${HW_PACKAGE_MAINTAINER:-}" ] || opts+=("-DHW_PACKAGE_MAINTAINER=$HW_PACKAGE_MAINTAINER")
+cmake -S "$top" -B "$dir" "${opts[@]}" >/dev/null
 cmake --build "$dir" -j "$(nproc)"
 rm -f "$dir"/*.deb
 (cd "$dir" && cpack -G DEB >/dev/null)
