@@ -31,6 +31,11 @@ const uint8_t kMerchant[20] = {0xB2, 0xE2, 0xCA, 0xD4, 0xC9, 0xCC, 0xBB, 0xA7, 0
 constexpr int kMaxCandidates = 32;
 constexpr int kMaxDirectoryDepth = 4;
 constexpr int kMaxDirectoryRecords = 254;
+// Directories one selection may open in all: a card whose directories
+// keep naming directories must not hold the caller.
+constexpr int kMaxDirectories = 16;
+// Records one call reads through the AFL.
+constexpr int kMaxAflRecords = 255;
 
 struct Candidate {
   uint8_t aid[16];
@@ -41,6 +46,7 @@ struct Candidate {
 struct Candidates {
   Candidate item[kMaxCandidates];
   int count = 0;
+  int directories = 0;
 };
 
 uint8_t g_rid[5];
@@ -70,12 +76,14 @@ void add_candidate(Candidates* c, const Tlv& aid, const Tlv* prio) {
 }
 
 // Reads the directory selected by name: every record of its SFI, adding
-// applications and descending into directory entries.
-void read_directory(const uint8_t* name, size_t nameLen, Candidates* c, int depth) {
+// applications and descending into directory entries. False when nothing
+// was selected (the card's current selection is unchanged).
+bool read_directory(const uint8_t* name, size_t nameLen, Candidates* c, int depth) {
   static Reply r;
-  if (select_name(name, nameLen, &r) != 0) return;
+  if (depth >= kMaxDirectoryDepth || ++c->directories > kMaxDirectories) return false;
+  if (select_name(name, nameLen, &r) != 0) return true;
   Tlv sfi;
-  if (!tlv_find(r.buf, r.len, 0x88, &sfi) || sfi.len != 1) return;
+  if (!tlv_find(r.buf, r.len, 0x88, &sfi) || sfi.len != 1) return true;
   const uint8_t s = sfi.value[0];
   for (int rec = 1; rec <= kMaxDirectoryRecords; ++rec) {
     if (read_record(s, static_cast<uint8_t>(rec), &r) != 0) break;
@@ -92,14 +100,14 @@ void read_directory(const uint8_t* name, size_t nameLen, Candidates* c, int dept
       Tlv aid, prio, ddf;
       if (tlv_find(e.value, e.len, 0x4F, &aid)) {
         add_candidate(c, aid, tlv_find(e.value, e.len, 0x87, &prio) ? &prio : nullptr);
-      } else if (tlv_find(e.value, e.len, 0x9D, &ddf) && depth + 1 < kMaxDirectoryDepth &&
-                 ddf.len <= 16) {
-        read_directory(ddf.value, ddf.len, c, depth + 1);
+      } else if (tlv_find(e.value, e.len, 0x9D, &ddf) && ddf.len <= 16 &&
+                 read_directory(ddf.value, ddf.len, c, depth + 1)) {
         // Back to this directory before its next record is read.
-        if (select_name(name, nameLen, &r) != 0) return;
+        if (select_name(name, nameLen, &r) != 0) return true;
       }
     }
   }
+  return true;
 }
 
 // Selects aid and keeps what the rest of the dialogue needs.
@@ -255,6 +263,7 @@ void end_dialogue() { Dev_Close(); }
 int select_application(Application* app) {
   static Candidates c;
   c.count = 0;
+  c.directories = 0;
   read_directory(reinterpret_cast<const uint8_t*>(kPse), sizeof kPse - 1, &c, 0);
   // Priority indicators are collected but the directory order stands.
   if (c.count > 0) return select_from(app, c);
@@ -333,10 +342,12 @@ int read_records(Application* app) {
   app->recLen = 0;
   app->odaLen = 0;
   static Reply r;
+  int budget = kMaxAflRecords;
   for (size_t i = 0; i < app->aflLen; i += 4) {
     const uint8_t* e = app->afl + i;
     const uint8_t sfi = e[0] >> 3;
     for (int rec = e[1]; rec <= e[2]; ++rec) {
+      if (--budget < 0) return PAYTERM_E_CARD_DATA;
       int rc = read_record(sfi, static_cast<uint8_t>(rec), &r);
       if (rc != 0) return rc;
       size_t pos = 0;

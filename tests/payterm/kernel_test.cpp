@@ -569,6 +569,18 @@ TEST_P(KernelCase, QpbocDebitOutcomes) {
   ASSERT_EQ(0, Dc_QpbocGetCardNo(pan));
   ASSERT_EQ(0, Dc_QpbocBalance(balance));
   EXPECT_STREQ("000000007500", balance);
+  // Without the card's signature the static data are authenticated (SDA).
+  vr::BankCardData sda = card(q);
+  sda.icc = vr::crypto::RsaKey();
+  ptcard::insert(ptcard::kContactless, sda);
+  ASSERT_EQ(0, Dc_QpbocDebit("100", balance, out, outLen));
+  EXPECT_STREQ("000000009900", balance);
+  vr::Bytes ssad;
+  ASSERT_TRUE(vr::tlv::find(sda.records[{3, 3}], 0x93, ssad));
+  ssad[40] ^= 0x01;
+  sda.records[{3, 3}] = vr::tlv::make(0x70, vr::tlv::make(0x93, ssad));
+  ptcard::insert(ptcard::kContactless, sda);
+  EXPECT_EQ(PAYTERM_E_ODA_SIGNATURE, Dc_QpbocDebit("100", balance, out, outLen));
   // A signature that does not verify fails the offline approval.
   vr::BankCardData bad = card(q);
   bad.icc = vr::crypto::generateRsa(768, 65537);
@@ -585,6 +597,32 @@ TEST_P(KernelCase, VersionOfTheKernel) {
   EXPECT_EQ(8u, strlen(tm));
   EXPECT_EQ(':', tm[2]);
   EXPECT_EQ(0x0052564Bu, tag);
+}
+
+// A card whose directories list nothing but directories, in every record.
+int g_loop_commands = 0;
+int directory_loop(int, int, unsigned char* buf, int len, int) {
+  ++g_loop_commands;
+  vr::Bytes r;
+  if (len >= 4 && buf[1] == 0xA4 && buf[4] == 0x07)
+    r = hx("6A82");  // the built-in AID
+  else if (len >= 4 && buf[1] == 0xA4)
+    r = hx("6F08 8401 31 A5 03 880101 9000");
+  else if (len >= 4 && buf[1] == 0xB2 && buf[2] <= 254)
+    r = hx("70 0A 61 08 9D 06 D15600000145 9000");
+  else
+    r = hx("6A83");
+  memcpy(buf, r.data(), r.size());
+  return static_cast<int>(r.size());
+}
+
+TEST_P(HostCase, DirectoriesThatOnlyNameDirectoriesEndTheSearch) {
+  table_[0] = directory_loop;
+  g_loop_commands = 0;
+  EXPECT_EQ(0x6A82, info("A"));
+  // Sixteen directories at most, each read through once.
+  EXPECT_GT(g_loop_commands, 254);
+  EXPECT_LT(g_loop_commands, 16 * 256 * 2);
 }
 
 TEST_P(HostCase, AccountNumberFromTheTrackTwoOfAFailedGpo) {
