@@ -58,9 +58,9 @@ void write_capk_file() {
                                          toHex(vr::crypto::sha1(in)) + "\n");
 }
 
-vr::BankCardData card(ptcard::CardSpec spec = ptcard::CardSpec(), bool oda = true) {
-  vr::BankCardData d = ptcard::bank_data(spec);
-  if (oda) vr::personaliseOda(d, oda_keys(), spec.pan);
+vr::BankCardData card(ptcard::CardOptions opts = ptcard::CardOptions(), bool oda = true) {
+  vr::BankCardData d = ptcard::bank_data(opts);
+  if (oda) vr::personaliseOda(d, oda_keys(), opts.pan);
   return d;
 }
 
@@ -221,7 +221,7 @@ TEST_P(Kernel, EveryEntryPointRunsItsDialogue) {
   ASSERT_EQ(0, Dc_GetTxDetail(detail));
   EXPECT_EQ("01", std::string(detail, 2));  // the approved transaction
 
-  ptcard::CardSpec q;
+  ptcard::CardOptions q;
   q.qpboc = true;
   ptcard::insert(ptcard::kContactless, card(q));
   use('2');
@@ -281,7 +281,7 @@ class HostCase : public Kernel {};
 INSTANTIATE_TEST_SUITE_P(Host, HostCase, ::testing::Values(Road::kHost), road_name);
 
 TEST_P(KernelCase, LettersInTheOrderGivenAndMissingObjects) {
-  ptcard::CardSpec s;
+  ptcard::CardOptions s;
   s.name = "";  // no 5F20 on this card
   ptcard::insert(ptcard::kContact, card(s));
   ASSERT_EQ(0, info("AE"));
@@ -299,8 +299,8 @@ TEST_P(KernelCase, LettersInTheOrderGivenAndMissingObjects) {
 }
 
 // Command sequences are read on a T=1 card (no GET RESPONSE in between).
-ptcard::CardSpec t1_card() {
-  ptcard::CardSpec s;
+ptcard::CardOptions t1_card() {
+  ptcard::CardOptions s;
   s.t0 = false;
   return s;
 }
@@ -322,7 +322,7 @@ TEST_P(KernelCase, GetProcessingOptionsCarriesThePdolData) {
 }
 
 TEST_P(KernelCase, CardWithoutDirectoryIsTriedWithTheFirstBuiltInAid) {
-  ptcard::CardSpec s;
+  ptcard::CardOptions s;
   s.pse = false;
   ptcard::insert(ptcard::kContact, card(s));
   EXPECT_EQ(0x6A82, info("A"));
@@ -334,7 +334,7 @@ TEST_P(KernelCase, CardWithoutDirectoryIsTriedWithTheFirstBuiltInAid) {
 }
 
 TEST_P(KernelCase, BuiltInAidCardGetsTheUsCodes) {
-  ptcard::CardSpec s;
+  ptcard::CardOptions s;
   s.pse = false;
   s.aid = hx("A0000000031010");
   ptcard::insert(ptcard::kContact, card(s, false));
@@ -369,7 +369,7 @@ TEST_P(KernelCase, DirectoryEntriesLeadIntoTheirDirectories) {
 }
 
 TEST_P(KernelCase, CardRecordOfTheExampleCard) {
-  vr::BankCardData d = card(ptcard::CardSpec(), false);
+  vr::BankCardData d = card(ptcard::CardOptions(), false);
   // One record of exactly 100 bytes.
   vr::Bytes content = vr::tlv::make(0x5A, hx("6217000012345678907F"));
   vr::append(content, vr::tlv::make(0x9F1F, vr::Bytes(83, '7')));
@@ -536,7 +536,7 @@ TEST_P(KernelCase, DynamicDataAuthenticationFailures) {
 }
 
 TEST_P(KernelCase, QpbocDebitOutcomes) {
-  ptcard::CardSpec q;
+  ptcard::CardOptions q;
   q.qpboc = true;
   ptcard::insert(ptcard::kContactless, card(q));
   use('2');

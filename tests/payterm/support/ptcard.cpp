@@ -33,13 +33,13 @@ vr::crypto::Key bank_key() {
   return k;
 }
 
-vr::BankCardData bank_data(const CardSpec& spec) {
+vr::BankCardData bank_data(const CardOptions& opts) {
   vr::BankCardData d;
   d.atr = vr::hx("3B6900008131FE454A434F50323156");
-  d.t0 = spec.t0;
-  d.pse = spec.pse;
-  d.qpboc = spec.qpboc;
-  d.aid = spec.aid;
+  d.t0 = opts.t0;
+  d.pse = opts.pse;
+  d.qpboc = opts.qpboc;
+  d.aid = opts.aid;
   d.label = "PBOC DEBIT";
   d.pdol = vr::hx("9F66049F02069F03069F1A0295055F2A029A039C019F3704");
   d.cdol1 = vr::hx("9F02069F03069F1A0295055F2A029A039C019F37049F21039F4E14");
@@ -48,10 +48,10 @@ vr::BankCardData bank_data(const CardSpec& spec) {
   d.key = bank_key();
   d.pin = "123456";
   vr::BankCardFields f;
-  f.pan = spec.pan;
+  f.pan = opts.pan;
   f.expiry = "3012";
   f.effective = "2012";
-  f.name = spec.name;
+  f.name = opts.name;
   f.holderId = "110105199003072813";
   vr::buildBankRecords(f, d);
   d.data[0x9F79] = vr::hx("000000010000");

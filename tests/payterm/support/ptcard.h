@@ -21,7 +21,7 @@ using Bytes = std::vector<uint8_t>;
 enum Slot { kContact = 0, kContactless = 1 };
 
 // What the tests vary on the standard card (the demo profile's bank card).
-struct CardSpec {
+struct CardOptions {
   std::string pan = "6217000012345678907";
   std::string name = "ZHANG/SAN";
   bool pse = true;
@@ -29,7 +29,7 @@ struct CardSpec {
   bool t0 = true;
   Bytes aid = {0xA0, 0x00, 0x00, 0x03, 0x33, 0x01, 0x01, 0x01};
 };
-PTCARD_API vr::BankCardData bank_data(const CardSpec& spec = CardSpec());
+PTCARD_API vr::BankCardData bank_data(const CardOptions& opts = CardOptions());
 // The card key the ARPC is computed with.
 PTCARD_API vr::crypto::Key bank_key();
 
