@@ -195,6 +195,7 @@ bool parseBank(Ctx& c, const std::string& w, const cJSON* o, CardSpec& spec) {
   if (!hexOf(c, w, o, "atr", d.atr, "3B6900008131FE454A434F50323156")) return false;
   d.t0 = boolean(o, "t0", true);
   d.pse = boolean(o, "pse", true);
+  d.qpboc = boolean(o, "qpboc", false);
   if (!hexOf(c, w, o, "aid", d.aid, "A000000333010101")) return false;
   if (d.aid.size() < 5 || d.aid.size() > 16) return c.fail(w, "aid must be 5 to 16 bytes");
   d.label = str(o, "label", "PBOC DEBIT");
@@ -228,6 +229,7 @@ bool parseBank(Ctx& c, const std::string& w, const cJSON* o, CardSpec& spec) {
   d.data[0x9F6D] = hx("000000000000");
   d.data[0x9F51] = hx("0156");
   d.data[0x9F13] = hx("0000");
+  d.logFormat = hx("9A039F21039F02069F03069F1A025F2A029F4E149C019F3602");
   const cJSON* extra = cJSON_GetObjectItemCaseSensitive(o, "data");
   const cJSON* item = nullptr;
   cJSON_ArrayForEach(item, extra) {
