@@ -19,7 +19,8 @@
 # PSAM slot is not remembered and nothing is logged to QMXLog.
 #
 # Environment: HWSERVICE_USER_DIR overrides the per-user folder;
-# HWSERVICE_SYSTEM_DIR the installed folder (default /opt/hwservice).
+# HWSERVICE_SYSTEM_DIR the installed folder (default /opt/hwservice);
+# HIDLINK_LOG_LEVEL raises the driver's log level (below).
 set -eu
 
 sys_dir=${HWSERVICE_SYSTEM_DIR:-/opt/hwservice}
@@ -35,6 +36,15 @@ fi
 if [ ! -x "$sys_dir/hwservice" ]; then
   echo "hwservice: $sys_dir/hwservice is missing; reinstall the hwservice package" >&2
   exit 1
+fi
+
+# HIDLINK_LOG_LEVEL=0..5 sets the level of the USB-HID driver's log
+# (/tmp/hidlink.log; 4 adds every exchange with hex dumps): the service never
+# raises it itself, a small library preloaded here does. Appended, so a
+# preload that must come first (a sanitizer runtime) stays first.
+if [ -n "${HIDLINK_LOG_LEVEL:-}" ] && [ -f "$sys_dir/lib/libhidlink_level.so" ]; then
+  LD_PRELOAD=${LD_PRELOAD:+$LD_PRELOAD:}$sys_dir/lib/libhidlink_level.so
+  export LD_PRELOAD
 fi
 
 # run_installed REASON ARGS...

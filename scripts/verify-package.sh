@@ -79,6 +79,7 @@ SRC
 printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"; chmod 0755 "$root/usr/sbin/policy-rc.d"
 mount -t proc proc "$root/proc"; mounted+=("$root/proc")
 mount --bind /dev "$root/dev"; mounted+=("$root/dev")
+mount --bind /dev/pts "$root/dev/pts"; mounted+=("$root/dev/pts")
 in_root apt-get update -qq
 in_root apt-get install -y -qq curl procps >/dev/null
 in_root useradd -m -s /bin/sh desk
@@ -131,6 +132,11 @@ post() { curl -s http://127.0.0.1:7776/http/hardware -d "$1"; }
 post '{"FunID":"DKQ0001","TranData":{"Region":"440100"}}' >/tmp/r1
 post '{"FunID":"DKQ0002","TranData":{"Region":"440100"}}' >/tmp/r2
 post '{"FunID":"DKQ0005","TranData":{"Region":"440100"}}' >/tmp/r5
+# The PSAM moves to slot 2 (node address 23): the service finds it there and
+# writes the slot into the user's config.ini, beside the running program.
+runuser -u desk -- vreaderctl remove psam1 >/dev/null
+runuser -u desk -- vreaderctl insert psam2 psam >/dev/null
+post '{"FunID":"DKQ0002","TranData":{"Region":"440100"}}' >/tmp/r2b
 runuser -u desk -- vreaderctl present text=VERIFY-QR-0001 >/dev/null
 post '{"FunID":"DKQ0011","TranData":{"Region":"440100","Timeout":"5"}}' >/tmp/r11
 runuser -u desk -- sh -c 'cd ~ && exec hwservice' >/tmp/second.log 2>&1; echo "$?" >/tmp/second.rc
@@ -152,7 +158,7 @@ if unshare --net --ipc sh -c "ip link set lo up && exec chroot '$root' /usr/bin/
 else
   fail "service session"
 fi
-for f in r1 r2 r5 r11; do printf '%s: %s' "$f" "$(cat "$root/tmp/$f")"; done
+for f in r1 r2 r5 r2b r11; do printf '%s: %s' "$f" "$(cat "$root/tmp/$f")"; done
 check "DKQ0001 reads card number A10000001" grep -q '"ResultCode":0,"ResultData":{"CardNo":"A10000001","CardType":"2"}' "$root/tmp/r1"
 check "DKQ0002 reads the holder 张三 after PSAM authentication" grep -q '"Name":"张三"' "$root/tmp/r2"
 check "DKQ0005 reads the ID card of 李四" grep -q '"CardNo":"440305199202284568"' "$root/tmp/r5"
@@ -162,9 +168,11 @@ check "second start says the service already runs, exit 0" \
 check "/ serves the installed web page" grep -q '<title>Qmx硬件服务</title>' "$root/tmp/index.html"
 home=$root/home/desk/.local/share/hwservice
 check "per-user program folder holds a copy of the program" cmp -s "$home/hwservice" "$root/opt/hwservice/hwservice"
-check "per-user config.ini starts from /etc/hwservice/config.ini" grep -q '^PSAM=22' "$home/config.ini"
+check "per-user config.ini starts from /etc/hwservice/config.ini" grep -q '^\[Set\]' "$home/config.ini"
+check "DKQ0002 finds the PSAM moved to slot 2" grep -q '"Name":"张三"' "$root/tmp/r2b"
+check "the service wrote the PSAM slot it found into the user's config.ini" grep -qx 'PSAM= *23' "$home/config.ini"
 check "config.ini belongs to the user" test "$(stat -c %U "$home/config.ini")" = desk
-check "QMXLog beside the program holds today's log" sh -c "ls '$home/QMXLog/'*.log >/dev/null 2>&1"
+check "the per-user folder (config.ini, QMXLog) is the user's" test "$(stat -c %U "$home")" = desk
 check "service log names the per-user config.ini" grep -q "路径为:/home/desk/.local/share/hwservice/config.ini" "$root/tmp/service.log"
 check "/tmp/hidlink.log was written" test -f "$root/tmp/hidlink.log"
 ls -l "$home" | sed 's/^/    /'
