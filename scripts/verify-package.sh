@@ -202,15 +202,21 @@ check "dpkg knows no hwservice package" sh -c "! chroot '$root' dpkg -l 'hwservi
 snapshot >"$out/verify-after.txt"
 # Every path the packages brought (that was not there before) is gone.
 for deb in "${debs[@]}"; do dpkg-deb --fsys-tarfile "$deb" | tar -t --quoting-style=literal; done | sed 's|/$||' | LC_ALL=C sort -u |
-  comm -23 - "$out/verify-before.txt" >"$out/verify-ours.txt"
-left=$(while read -r f; do [ -e "$root/$f" ] || [ -L "$root/$f" ] && echo "$f"; done <"$out/verify-ours.txt")
+  LC_ALL=C comm -23 - "$out/verify-before.txt" >"$out/verify-ours.txt"
+# A folder that another installed package also brought (/etc/xdg, say) stays
+# rightly.
+left=$(while read -r f; do
+  if { [ -e "$root/$f" ] || [ -L "$root/$f" ]; } && ! chroot "$root" dpkg -S "${f#.}" >/dev/null 2>&1; then
+    echo "$f"
+  fi
+done <"$out/verify-ours.txt")
 check "nothing of the packages is left ($(wc -l <"$out/verify-ours.txt") paths)" test -z "$left"
 [ -z "$left" ] || printf '    %s\n' $left
-gone=$(comm -23 "$out/verify-before.txt" "$out/verify-after.txt")
+gone=$(LC_ALL=C comm -23 "$out/verify-before.txt" "$out/verify-after.txt")
 check "nothing that was there before is gone" test -z "$gone"
 [ -z "$gone" ] || printf '    %s\n' $gone
 # What the dependencies' own purge leaves (outside the packages' control).
-other=$(comm -13 "$out/verify-before.txt" "$out/verify-after.txt")
+other=$(LC_ALL=C comm -13 "$out/verify-before.txt" "$out/verify-after.txt")
 [ -z "$other" ] || { echo "note: left by the dependencies pulled in and purged again:"; printf '    %s\n' $other; }
 
 printf '\n%d failed\n' "$failures"
