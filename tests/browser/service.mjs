@@ -13,6 +13,8 @@ if (!binary) throw new Error("HW_BINARY_DIR is not set (CTest sets it)");
 const bin = path.join(binary, "bin");
 
 export const testPage = path.join(bin, "测试网页及脚本", "GPY", "index.html");
+// The cards of the test, apart from the demo profile that users see.
+const profile = new URL("./cards.json", import.meta.url).pathname;
 
 function sleep(ms) {
   return new Promise((r) => setTimeout(r, ms));
@@ -56,7 +58,7 @@ export class ServiceOnVirtualReader {
   }
 
   async start() {
-    this.vreader = spawn(path.join(bin, "vreader"), ["--profile", "demo", "--family", "hid"], {
+    this.vreader = spawn(path.join(bin, "vreader"), ["--profile", profile, "--family", "hid"], {
       env: this.env,
       stdio: ["ignore", "ignore", fs.openSync(path.join(this.dir, "vreader.log"), "w")],
     });
@@ -70,7 +72,7 @@ export class ServiceOnVirtualReader {
     }
 
     // The service's folder: a copy of the program (its RUNPATH points at the
-    // build's libraries) and the PSAM slot of the demo profile.
+    // build's libraries) and the PSAM slot of cards.json.
     fs.copyFileSync(path.join(bin, "hwservice"), path.join(this.dir, "hwservice"));
     fs.chmodSync(path.join(this.dir, "hwservice"), 0o755);
     fs.writeFileSync(path.join(this.dir, "config.ini"), "[Set]\nPSAM=22\n");

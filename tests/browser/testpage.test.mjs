@@ -1,6 +1,6 @@
 // The test page (测试网页及脚本/GPY/index.html, opened from a file as the
 // tray's menu entry does) in Debian's Chromium, against hwservice on the
-// virtual reader with the demo cards: every FunID button over HTTP and over
+// virtual reader with the cards of cards.json: every FunID button over HTTP and over
 // WebSocket, with the card data the page shows; the WebSocket road's GBK
 // echo of Chinese request text as a browser really takes it; and the
 // requests the service turns away.
@@ -12,20 +12,20 @@ import { ServiceOnVirtualReader, testPage } from "./service.mjs";
 
 const chromiumPath = process.env.HW_CHROMIUM || "/usr/bin/chromium";
 
-// What the demo profile's cards give (sim/profiles/demo.json).
-const SS3 = { CardNo: "A10000001", CardType: "2" };
+// What the cards of tests/browser/cards.json give.
+const SS3 = { CardNo: "B30000007", CardType: "2" };
 const EXPECTED = {
   DKQ0001: SS3,
   DKQ0002: {
-    Address: "110105", Birthday: "19900307", CardNo: "A10000001", CardType: "3", Company: "",
-    ID: "110105199003072813", IDType: "01", IssueDate: "20210301", IssueDeptID: "D15600000500000000000001",
-    Name: "张三", Sex: "男", Telephone: "",
+    Address: "310104", Birthday: "19881125", CardNo: "B30000007", CardType: "3", Company: "",
+    ID: "310104198811250020", IDType: "01", IssueDate: "20220615",
+    IssueDeptID: "D15600000531010000000002", Name: "王小红", Sex: "女", Telephone: "",
   },
-  DKQ0003: { ...SS3, CardCertID: "110100D15600000503A1B2C3D4E5F607" },
-  DKQ0004: { City: "110100" },
+  DKQ0003: { ...SS3, CardCertID: "310100D15600000503A1B2C3D4E5F607" },
+  DKQ0004: { City: "310100" },
   DKQ0005: {
-    Activity: "20200101", Address: "广东省深圳市南山区科技园路1号", Born: "19920228",
-    CardNo: "440305199202284568", Name: "李四", Police: "深圳市公安局南山分局",
+    Activity: "20190301", Address: "浙江省杭州市西湖区文三路100号", Born: "19850615",
+    CardNo: "330106198506150011", Name: "周八", Police: "杭州市公安局西湖分局",
   },
   DKQ0007: { MagBankNo: "6217000012345678907" },
   DKQ0010: null,
@@ -118,7 +118,7 @@ async function readEveryFunction(road) {
 }
 
 describe("every function over HTTP", () => {
-  test("each button's reply shows the card data of the demo cards", async () => {
+  test("each button's reply shows the card data", async () => {
     await useRoad("http");
     await readEveryFunction("http");
   });
@@ -149,7 +149,7 @@ describe("every function over HTTP", () => {
       assert.notEqual(shown.ErrorInfo, "");
       assert.equal(shown.ResultData, null);
     } finally {
-      service.ctl("insert", "idcard", "id_li");
+      service.ctl("insert", "idcard", "id_zhou");
     }
   });
 });
@@ -163,7 +163,7 @@ describe("every function over WebSocket", () => {
     assert.equal(await page.textContent("#wsstate"), "已连接");
   });
 
-  test("each button's reply shows the card data of the demo cards", async () => {
+  test("each button's reply shows the card data", async () => {
     await useRoad("ws");
     await readEveryFunction("ws");
     assert.equal(await page.textContent("#wsstate"), "已连接");
