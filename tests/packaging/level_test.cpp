@@ -4,6 +4,7 @@
 // for a preloaded library at start.
 #include <dlfcn.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -48,8 +49,10 @@ class LevelFromEnvironment : public ::testing::Test {
 
   // Writes one driver line at level and tells whether it reached the file.
   static bool Written(uint8_t level) {
+    // The file outlives the run: markers carry the process id.
     static int serial = 0;
-    const std::string marker = "level-probe-" + std::to_string(++serial);
+    const std::string marker =
+        "level-probe-" + std::to_string(getpid()) + "-" + std::to_string(++serial);
     elog_output(level, "hidlink", __FILE__, __func__, __LINE__, "%s", marker.c_str());
     return LogText().find(marker) != std::string::npos;
   }
