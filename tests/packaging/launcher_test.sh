@@ -97,6 +97,19 @@ expect "in the installed folder" test "$(line "$T/probe" 2)" = "$sys"
 expect "with its arguments" test "$(line "$T/probe" 4)" = one
 expect "and says why" grep -q "cannot write to /proc/hwservice-cannot-exist" "$T/stderr"
 
+# A folder on a noexec mount cannot run the copy: the installed program runs
+# (needs a mount namespace of our own; as root it is there).
+if unshare --mount true 2>/dev/null; then
+  mkdir -p "$T/noexec"
+  unshare --mount sh -c 'mount -t tmpfs -o noexec tmpfs "$1" && HWSERVICE_USER_DIR="$1/hw" exec "$2" two' \
+    sh "$T/noexec" "$launcher" 2>"$T/stderr"
+  expect "noexec: the installed program runs" test "$(line "$T/probe" 1)" = "$sys/hwservice"
+  expect "noexec: with its arguments" test "$(line "$T/probe" 4)" = two
+  expect "noexec: and says why" grep -q "does not allow running programs" "$T/stderr"
+else
+  echo "note: no mount namespace here, the noexec fallback is not exercised"
+fi
+
 # No installed program: a clear message, exit 1.
 HWSERVICE_SYSTEM_DIR=$T/missing run
 expect "missing program exits 1" test $? -eq 1
