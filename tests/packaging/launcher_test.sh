@@ -130,7 +130,9 @@ vr=$T/vr
 mkdir -p "$vr/bin" "$vr/lib"
 ln -s "$bin/bin/vreader" "$vr/bin/vreader"
 ln -s "$bin/bin/vreaderctl" "$vr/bin/vreaderctl"
-ln -s "$bin/lib/libvreader_hidapi.so" "$vr/lib/libvreader_hidapi.so"
+# The stand-in launcher is a shell: the shim only has to be named, not
+# loaded (a sanitizer build's shim would insist on its runtime coming first).
+: >"$vr/lib/libvreader_hidapi.so"
 cat >"$T/fake-launcher" <<'PROG'
 #!/bin/sh
 printf '%s\n' "${LD_PRELOAD:-}" >"$PROBE_OUT"
