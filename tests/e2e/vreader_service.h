@@ -42,7 +42,7 @@ std::string Reply(const std::string &funId, int code, const std::string &errorIn
 std::string HttpOk(const std::string &replyText);
 
 // Commands the reader received since the last clearlog, one per exchange as
-// "NAD CMD" in upper-case hex (for example "28 80170300 00" without blanks).
+// "NAD CMD" in upper-case hex, e.g. "1C 8017030000" (scanner, mode 1).
 std::vector<std::string> WireCommands(VreaderProcess &vr);
 
 class ServiceOnVreader : public testing::Test {
@@ -57,7 +57,7 @@ class ServiceOnVreader : public testing::Test {
   const Json::Value &Card(const std::string &name) const { return profile_["cards"][name]; }
   std::string ProfilePath() const;
 
-  // Starts the program copy with the reader preloaded; WaitServing waits for
+  // Starts the program copy with the reader preloaded; LaunchServing waits for
   // "starting http server at port: 7776" and the open port.
   std::unique_ptr<hwtest::Process> Launch();
   std::unique_ptr<hwtest::Process> LaunchServing();
