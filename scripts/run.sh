@@ -19,7 +19,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --real-reader) real=1 ;;
     --profile) [ $# -ge 2 ] || { echo "run.sh: --profile needs a value" >&2; exit 2; }; profile=$2; shift ;;
-    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown option $1 (try --help)" >&2; exit 2 ;;
   esac
   shift
@@ -44,7 +44,14 @@ else sock=/tmp/vreader-$(id -u).sock; fi
 port_in_use && refuse_port "$(port_owner)"
 
 "$top/scripts/install-deps.sh"
-dir=$("$top/scripts/build.sh" | tail -n 1)
+mkdir -p "$top/build"
+say "Building into build/ (the first build takes several minutes; output in build/build.log)..."
+if ! "$top/scripts/build.sh" >"$top/build/build.log" 2>&1; then
+  tail -n 40 "$top/build/build.log"
+  say "run.sh: the build failed; the whole output is in build/build.log."
+  exit 1
+fi
+dir=$(tail -n 1 "$top/build/build.log")
 bin=$dir/bin
 run=$dir/run
 mkdir -p "$run"
