@@ -111,7 +111,8 @@ fi
 
 port_in_use && refuse_port "$(port_owner)"
 # The working directory's web/ is the page served on "/".
-(cd "$top" && exec "${preload[@]}" "$bin/hwservice") >"$run/hwservice.log" 2>&1 &
+: >"$run/hwservice.log"  # exists before the first look below
+(cd "$top" && exec "${preload[@]}" "$bin/hwservice") >>"$run/hwservice.log" 2>&1 &
 svc_pid=$!
 ready=0
 for _ in $(seq 200); do
