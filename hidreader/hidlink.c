@@ -295,7 +295,7 @@ uint32_t HV_get_hid_serial_number(void *handle, uint32_t *lenr, uint8_t *resp)
 void HV_set_nad(void *handle, uint8_t nad)
 {
     (void)handle;
-    g_NAD = (nad == 1) ? NAD_MCARD : nad;
+    g_NAD = hl_nad_alias(nad);
 }
 
 void HV_set_debug_level(debug_level_e level)
@@ -373,10 +373,29 @@ int hl_wait_limit(uint32_t seconds)
     return ms > 0x7FFFFFFF ? 0x7FFFFFFF : (int)ms;
 }
 
+int hl_command_limit(uint8_t nad, uint32_t len, const uint8_t *cmd)
+{
+    if (!cmd || len < 5)
+        return HL_LIMIT_DEFAULT;
+    uint8_t t = cmd[3];
+    int waits = 0;
+    if (nad == NAD_SYSTEM)
+        waits = cmd[0] == 0x00 && cmd[1] == 0xF9 && cmd[2] == 0x08; /* keypad */
+    else if (nad == NAD_MCARD)
+        waits = cmd[0] == 0x00 && cmd[1] == 0x19 && cmd[2] == 0x20; /* stripe trigger */
+    else if (nad == NAD_BARCODE)
+        waits = (cmd[0] == 0xB0 || cmd[0] == 0x00) && cmd[1] == 0xB0 && cmd[2] == 0x00; /* scan */
+    if (!waits)
+        return HL_LIMIT_DEFAULT;
+    int limit = hl_wait_limit(t);
+    return limit > HL_LIMIT_DEFAULT ? limit : HL_LIMIT_DEFAULT;
+}
+
 uint32_t ICC_apdu_exchange(void *handle, uint32_t in_len, const uint8_t *in_data, uint32_t *out_len,
                            uint8_t *out_data)
 {
-    uint32_t sw = apdu_exchange(handle, in_len, in_data, out_len, out_data, HL_LIMIT_DEFAULT);
+    uint32_t sw = apdu_exchange(handle, in_len, in_data, out_len, out_data,
+                                hl_command_limit(g_NAD, in_len, in_data));
     log_i("%s END SW = 0x%04X", __func__, sw);
     return sw;
 }
@@ -384,7 +403,8 @@ uint32_t ICC_apdu_exchange(void *handle, uint32_t in_len, const uint8_t *in_data
 uint32_t HV_command_exchange(void *handle, uint32_t in_len, const uint8_t *in_data,
                              uint32_t *out_len, uint8_t *out_data)
 {
-    uint32_t sw = apdu_exchange(handle, in_len, in_data, out_len, out_data, HL_LIMIT_DEFAULT);
+    uint32_t sw = apdu_exchange(handle, in_len, in_data, out_len, out_data,
+                                hl_command_limit(g_NAD, in_len, in_data));
     log_i("%s END SW = 0x%04X", __func__, sw);
     return sw;
 }
@@ -393,7 +413,7 @@ uint32_t HV_command_exchange_with_nad(void *handle, uint8_t nad, uint32_t in_len
                                       const uint8_t *in_data, uint32_t *out_len, uint8_t *out_data)
 {
     uint32_t sw = apdu_exchange_with_nad(handle, nad, in_len, in_data, out_len, out_data,
-                                         HL_LIMIT_DEFAULT);
+                                         hl_command_limit(hl_nad_alias(nad), in_len, in_data));
     log_i("%s END SW = 0x%04X", __func__, sw);
     return sw;
 }

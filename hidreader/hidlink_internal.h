@@ -18,6 +18,9 @@ extern "C" {
 
 extern HL_HIDDEN uint8_t g_NAD;
 
+/* Node address 1 is an alias of the magnetic-stripe head. */
+static inline uint8_t hl_nad_alias(uint8_t nad) { return nad == 1 ? NAD_MCARD : nad; }
+
 HL_HIDDEN void hidlink_init(void);
 HL_HIDDEN void hidlink_fini(void);
 HL_HIDDEN void hidlink_elog_init(void);
@@ -39,6 +42,13 @@ HL_HIDDEN uint32_t apdu_exchange_with_nad(void *handle, uint8_t nad, uint32_t in
 
 /* Limit of a wait of `seconds` on the device side: seconds * 1000 + 500 ms. */
 HL_HIDDEN int hl_wait_limit(uint32_t seconds);
+
+/* Limit of one exchange of cmd on nad. The commands that make the reader
+ * itself wait up to T seconds (keypad 00 F9 08 T, stripe trigger 00 19 20 T,
+ * QR scan B0 B0 00 T / 00 B0 00 T) would otherwise be cut off by the 15 s
+ * default while the reader is still waiting: they get T * 1000 + 500 ms when
+ * that is longer. Every other command keeps the default. */
+HL_HIDDEN int hl_command_limit(uint8_t nad, uint32_t len, const uint8_t *cmd);
 
 HL_HIDDEN const char *get_error_message(uint32_t sw);
 

@@ -145,9 +145,12 @@ bool parseSs(Ctx& c, const std::string& w, const cJSON* o, CardSpec& spec) {
   std::string sex = str(o, "sex", "1");
   if (sex.size() != 1) return c.fail(w, "sex must be one character");
   d.ef06[0x0A] = Bytes(sex.begin(), sex.end());
+  // Hosts read the nation byte as two hex digits and then as a decimal
+  // number, so the profile's decimal code is stored as one BCD byte
+  // (10 "朝鲜" is the byte 0x10). Other bytes can be set through "records".
   int nation = integer(o, "nation", 1);
-  if (nation < 0 || nation > 255) return c.fail(w, "nation out of range");
-  d.ef06[0x0B] = Bytes{static_cast<uint8_t>(nation)};
+  if (nation < 0 || nation > 99) return c.fail(w, "nation must be a decimal code from 0 to 99");
+  d.ef06[0x0B] = Bytes{static_cast<uint8_t>((nation / 10) << 4 | nation % 10)};
   if (!bcd(str(o, "birth_place", social.substr(0, 6)), 3, v)) return c.fail(w, "birth_place must be 6 digits");
   d.ef06[0x0C] = v;
   if (!bcd(str(o, "birth_date", social.substr(6, 8)), 4, v)) return c.fail(w, "birth_date must be 8 digits");

@@ -246,6 +246,36 @@ TEST_F(Commands, MagcardSwipeWaitsTheGivenSeconds)
     EXPECT_LE(limit_of(1), 20500);
 }
 
+// A command that makes the reader wait T seconds is given T s + 500 ms when
+// that outlasts the 15 s default, on every exchange entry point; other
+// commands, and the same bytes on another unit, keep the default.
+TEST_F(Commands, ExchangeOfAReaderWaitOutlastsTheWait)
+{
+    const uint8_t scan[5] = {0xB0, 0xB0, 0x00, 30, 0x00};
+    const uint8_t keypad[8] = {0x00, 0xF9, 0x08, 60, 0x03, 0x00, 0x1B, 0x49};
+    const uint8_t swipe[5] = {0x00, 0x19, 0x20, 180, 0x00};
+    const uint8_t short_scan[5] = {0xB0, 0xB0, 0x00, 3, 0x00};
+
+    HV_set_nad(h, NAD_BARCODE);
+    fakehid::reply(frames(28, {0x90, 0x00}));
+    EXPECT_EQ(ICC_apdu_exchange(h, 5, scan, nullptr, nullptr), 0x9000u);
+    fakehid::reply(frames(28, {0x90, 0x00}));
+    EXPECT_EQ(ICC_apdu_exchange(h, 5, short_scan, nullptr, nullptr), 0x9000u);
+    fakehid::reply(frames(0, {0x90, 0x00}));
+    EXPECT_EQ(HV_command_exchange_with_nad(h, 0, 8, keypad, nullptr, nullptr), 0x9000u);
+    fakehid::reply(frames(0x1A, {0x90, 0x00}));
+    EXPECT_EQ(HV_command_exchange_with_nad(h, 1, 5, swipe, nullptr, nullptr), 0x9000u);
+    HV_set_nad(h, NAD_ICCARD);
+    fakehid::reply(frames(0x12, {0x90, 0x00}));
+    EXPECT_EQ(HV_command_exchange(h, 5, scan, nullptr, nullptr), 0x9000u);
+
+    const int expected[] = {30500, 15000, 60500, 180500, 15000};
+    for (size_t i = 0; i < 5; i++) {
+        EXPECT_LE(limit_of(i), expected[i]) << "exchange " << i;
+        EXPECT_GT(limit_of(i), expected[i] - 100) << "exchange " << i;
+    }
+}
+
 TEST_F(Commands, MagcardSwipeStopsWhenModeIsRefused)
 {
     fakehid::reply(frames(0x1A, {0x6D, 0x00}));

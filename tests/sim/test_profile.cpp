@@ -106,3 +106,41 @@ TEST(Profile, SocialSecurityCardWithATwoByteAnswerToReset) {
   EXPECT_EQ(swOf(card->command(sel)) & 0xFF00u, 0x6100u);  // the application answers
   EXPECT_EQ(card->command(hx("00A4020002EF05")), hx("9000"));
 }
+
+// Hosts take the nation byte as two hex digits read as a decimal number:
+// the profile's decimal code must come back as the BCD byte, and dates and
+// places as BCD as well.
+TEST(Profile, SocialSecurityRecordsCarryDecimalCodesAsBcd) {
+  std::string json = withCard(R"({"type": "social_security", "t0": false,
+    "cert_id": "110100D15600000503A1B2C3D4E5F607", "card_no": "A10000001", "social_no": "110105199003072813",
+    "sex": "2", "nation": 10, "birth_place": "440305", "issue_date": "20210301", "card_type": "3"})");
+  Profile p;
+  std::string err;
+  ASSERT_TRUE(parseProfile(json, p, err)) << err;
+  auto card = p.cards.at("c").make();
+  card->reset();
+  Bytes sel = hx("00A404000F");
+  append(sel, ssDfName('1'));
+  ASSERT_EQ(swOf(card->command(sel)), 0x9000u);
+  ASSERT_EQ(card->command(hx("00A4020002EF05")), hx("9000"));
+  EXPECT_EQ(card->command(hx("00B2020003")), hx("0201 33 9000"));
+  EXPECT_EQ(card->command(hx("00B2050006")), hx("0504 20210301 9000"));
+  ASSERT_EQ(card->command(hx("00A4020002EF06")), hx("9000"));
+  EXPECT_EQ(card->command(hx("00B20A0003")), hx("0A01 32 9000"));
+  EXPECT_EQ(card->command(hx("00B20B0003")), hx("0B01 10 9000"));
+  EXPECT_EQ(card->command(hx("00B20C0005")), hx("0C03 440305 9000"));
+  EXPECT_EQ(card->command(hx("00B20D0006")), hx("0D04 19900307 9000"));  // from the social number
+
+  for (const char* nation : {"0", "99"}) {
+    std::string ok = withCard(std::string(R"({"type": "social_security", "cert_id": "110100D15600000503A1B2C3D4E5F607",
+      "card_no": "A1", "social_no": "110105199003072813", "nation": )") + nation + "}");
+    EXPECT_TRUE(parseProfile(ok, p, err)) << nation << ": " << err;
+  }
+  for (const char* nation : {"100", "-1", "255"}) {
+    std::string bad = withCard(std::string(R"({"type": "social_security", "cert_id": "110100D15600000503A1B2C3D4E5F607",
+      "card_no": "A1", "social_no": "110105199003072813", "nation": )") + nation + "}");
+    err.clear();
+    EXPECT_FALSE(parseProfile(bad, p, err)) << nation;
+    EXPECT_NE(err.find("nation must be a decimal code from 0 to 99"), std::string::npos) << err;
+  }
+}
