@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
 
 #include "svc_log.h"
@@ -233,7 +234,13 @@ bool Parse(const char *text, Json::Value &root) {
     return b;
   }();
   std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-  return reader->parse(text, text + strlen(text), &root, nullptr);
+  // jsoncpp throws, rather than fails, on nesting past its depth limit; on
+  // the server thread that would end the process.
+  try {
+    return reader->parse(text, text + strlen(text), &root, nullptr);
+  } catch (const std::exception &) {
+    return false;
+  }
 }
 
 std::string Serialize(const Json::Value &root) {

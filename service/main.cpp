@@ -1,6 +1,7 @@
 // hwservice: the card-reader service in the desktop's tray. One instance per
 // machine; the server thread answers on TCP port 7776 while the GUI thread
 // runs the tray.
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -12,7 +13,23 @@
 #include "daemon.h"
 #include "mainwindow.h"
 
+namespace {
+
+// Every client holds a descriptor and desktop sessions start programs with a
+// soft limit of 1024; the poll loop has no such bound, so take what the hard
+// limit allows.
+void RaiseDescriptorLimit() {
+  rlimit rl;
+  if (getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur < rl.rlim_max) {
+    rl.rlim_cur = rl.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &rl);
+  }
+}
+
+}  // namespace
+
 int main(int argc, char *argv[]) {
+  RaiseDescriptorLimit();
   UseOffscreenWithoutDisplay();
   QApplication app(argc, argv);
 

@@ -34,6 +34,24 @@ TEST(DispatchRejects, TextThatIsNoJsonObject) {
     ExpectRejected(req, kMsgBadJson);
 }
 
+TEST(DispatchRejects, NestingPastTheDepthLimitWithoutThrowing) {
+  // Arrays or objects a thousand and more deep make the JSON reader throw.
+  for (const std::string &req :
+       {std::string(1001, '['), std::string(100000, '['),
+        "{\"FunID\":\"DKQ0001\"," + kTran + ",\"x\":" + std::string(5000, '[') + std::string(5000, ']') + "}",
+        "{\"FunID\":\"DKQ0001\"," + kTran + ",\"x\":" + [] {
+          std::string s;
+          for (int i = 0; i < 2000; i++) s += "{\"a\":";
+          return s + "1" + std::string(2000, '}');
+        }() + "}"})
+    ExpectRejected(req, kMsgBadJson);
+  // Nesting within the limit is still a request like any other.
+  Dispatched d = Dispatch("{\"FunID\":\"DKQ9999\"," + kTran + ",\"x\":" + std::string(500, '[') +
+                          std::string(500, ']') + "}");
+  EXPECT_EQ(d.rc, 0);
+  EXPECT_NE(d.reply.find("\"ResultCode\":-1"), std::string::npos) << d.reply.substr(0, 200);
+}
+
 TEST(DispatchRejects, MembersOfTheWrongType) {
   for (const std::string &req :
        {"{\"FunID\":1," + kTran + "}", "{\"FunID\":{\"a\":\"DKQ0001\"}," + kTran + "}",
