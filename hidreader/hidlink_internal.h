@@ -19,7 +19,7 @@ extern "C" {
 extern HL_HIDDEN uint8_t g_NAD;
 
 /* Node address 1 is an alias of the magnetic-stripe head. */
-static inline uint8_t hl_nad_alias(uint8_t nad) { return nad == 1 ? NAD_MCARD : nad; }
+static inline uint8_t hl_nad_alias(uint8_t nad) { return nad == 1 ? (uint8_t)NAD_MCARD : nad; }
 
 HL_HIDDEN void hidlink_init(void);
 HL_HIDDEN void hidlink_fini(void);
