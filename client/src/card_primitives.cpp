@@ -4,6 +4,7 @@
 #include "Qmxtool.h"
 #include "card_commands.h"
 #include "session.h"
+#include "sscard.h"
 
 using namespace tessera;
 
@@ -52,6 +53,17 @@ int ReadRecordByID(int slot, unsigned char id, unsigned char le, unsigned char *
   int sw = exchangeOn(slot, cmd, sizeof cmd, r);
   copyOut(r, out);
   return sw == kSwOk ? 0 : sw;
+}
+
+int tessera::readRecordValue(int slot, unsigned char id, unsigned char le, unsigned char *out,
+                             int valueLen) {
+  const unsigned char cmd[] = {0x00, 0xB2, id, 0x00, le};
+  Reply r;
+  int sw = exchangeOn(slot, cmd, sizeof cmd, r);
+  int n = copyOut(r, out);
+  if (sw != kSwOk)
+    return sw;
+  return n >= 2 + valueLen ? 0 : kSwShortRecord;
 }
 
 int GetRandom(int slot, unsigned char *out) {

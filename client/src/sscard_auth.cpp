@@ -83,7 +83,7 @@ template <std::size_t N>
 int readRecords(int slot, const Record (&list)[N], BASEINFO_S *base, char *err) {
   for (const Record &r : list) {
     unsigned char rec[256] = {};
-    if (ReadRecordByID(slot, r.id, r.le, rec) != 0) {
+    if (readRecordValue(slot, r.id, r.le, rec, r.size) != 0) {
       if (r.code == 0)
         continue;
       return fail(err, r.msg, r.code);
@@ -117,7 +117,7 @@ int ReadCardBas_Step1(AUTHENINFO_S *a, char *err) {
   std::memcpy(a->abAtr, c.atr, sizeof a->abAtr);
 
   unsigned char rec[256] = {};
-  if (ReadRecordByID(c.slot, 0x01, 0x12, rec) != 0)
+  if (readRecordValue(c.slot, 0x01, 0x12, rec, 16) != 0)
     return fail(err, "读取卡识别码失败", -4);
   a->szCardCertID[0] = '\0';
   StringToHex(reinterpret_cast<char *>(rec + 2), 16, a->szCardCertID, sizeof a->szCardCertID, nullptr);

@@ -40,13 +40,13 @@ CardOpen openCard(OpenedCard &c) {
 
 int readCardNo(int slot, unsigned char *rec) {
   std::memset(rec, 0, 256);
-  int sw = ReadRecordByID(slot, 0x07, 0x0B, rec);
+  int sw = readRecordValue(slot, 0x07, 0x0B, rec, 9);
   if (sw == 0)
     return 0;
   if (!cardNoRetry(sw))
     return -36;
   std::memset(rec, 0, 256);
-  return ReadRecordByID(slot, 0x07, static_cast<unsigned char>(sw & 0xFF), rec) == 0 ? 0 : -35;
+  return readRecordValue(slot, 0x07, static_cast<unsigned char>(sw & 0xFF), rec, 9) == 0 ? 0 : -35;
 }
 
 }  // namespace tessera
@@ -109,7 +109,7 @@ int QMX_ReadCardCertID(char *cardNo, char *certId, char *err) {
   if (rc != 0)
     return rc;
   unsigned char rec[256] = {};
-  if (ReadRecordByID(c.slot, 0x01, 0x12, rec) != 0) {
+  if (readRecordValue(c.slot, 0x01, 0x12, rec, 16) != 0) {
     setErr(err, "读取卡识别码失败");
     return -4;
   }
@@ -117,7 +117,7 @@ int QMX_ReadCardCertID(char *cardNo, char *certId, char *err) {
   if (rc != 0)
     return rc;
   std::memset(rec, 0, sizeof rec);
-  if (ReadRecordByID(c.slot, 0x01, 0x12, rec) != 0) {
+  if (readRecordValue(c.slot, 0x01, 0x12, rec, 16) != 0) {
     setErr(err, "读取卡识别码失败");
     return -4;
   }

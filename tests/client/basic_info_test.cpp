@@ -314,6 +314,37 @@ TEST_F(BasicInfo, EveryStepFailureHasItsCodeAndMessageAndClosesTheSession) {
   }
 }
 
+// A record the card confirms with 90 00 but cuts short (tag and length
+// only) fails with that record's code instead of passing zeros off as data;
+// the optional name extension is skipped as when it is missing.
+TEST_F(BasicInfo, RecordCutShortFailsWithItsCode) {
+  start();
+  const struct {
+    const char *cmd;
+    int code;
+    const char *msg;
+  } cases[] = {
+      {"00B201", -4, "读取卡识别码失败"},
+      {"00B207", -36, "读社保卡号错误"},
+      {"00B204", -37, "读初始化机构编号错误"},
+      {"00B208", -41, "读社会保障号码错误"},
+      {"00B20D", -46, "读出生日期错误"},
+  };
+  for (const auto &c : cases) {
+    writeConfig("[Set]\nPSAM=22\n");
+    ctl(std::string("fault cut 2 nad=0x12 cmd=") + c.cmd);
+    std::memset(err, 0, sizeof err);
+    EXPECT_EQ(read(), c.code) << c.cmd;
+    EXPECT_STREQ(err, c.msg) << c.cmd;
+    EXPECT_FALSE(sessionOpen()) << c.cmd;
+    ctl("fault clear");
+  }
+  writeConfig("[Set]\nPSAM=22\n");
+  ctl("fault cut 2 nad=0x12 cmd=00B24E");
+  EXPECT_EQ(read(), 0);
+  ctl("fault clear");
+}
+
 TEST_F(BasicInfo, PsamSerialNumberAfterAReset) {
   start();
   char pass[20] = {};
