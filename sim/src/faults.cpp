@@ -7,7 +7,7 @@
 namespace vr {
 
 const char* faultName(Fault::Kind k) {
-  static const char* const names[] = {"noanswer", "garble", "short", "sw", "delay"};
+  static const char* const names[] = {"noanswer", "garble", "short", "sw", "delay", "cut"};
   return names[k];
 }
 
@@ -29,12 +29,17 @@ bool parseFault(const std::string& args, Fault& f, std::string& err) {
   if (w[0] == "noanswer") r.kind = Fault::NoAnswer;
   else if (w[0] == "garble") r.kind = Fault::Garble;
   else if (w[0] == "short") r.kind = Fault::Short;
-  else if (w[0] == "sw" || w[0] == "delay") {
-    r.kind = w[0] == "sw" ? Fault::Sw : Fault::Delay;
+  else if (w[0] == "sw" || w[0] == "delay" || w[0] == "cut") {
+    r.kind = w[0] == "sw" ? Fault::Sw : w[0] == "delay" ? Fault::Delay : Fault::Cut;
     if (w.size() < 2) return err = w[0] + " needs a value", false;
-    bool ok = r.kind == Fault::Sw ? (w[1].size() == 4 && number(w[1], 16, 0xFFFF, v))
-                                  : number(w[1], 10, 600000, v);
-    if (!ok) return err = r.kind == Fault::Sw ? "sw takes 4 hex digits" : "delay takes 0 to 600000 ms", false;
+    bool ok = r.kind == Fault::Sw      ? (w[1].size() == 4 && number(w[1], 16, 0xFFFF, v))
+              : r.kind == Fault::Delay ? number(w[1], 10, 600000, v)
+                                       : number(w[1], 10, 4096, v);
+    if (!ok)
+      return err = r.kind == Fault::Sw      ? "sw takes 4 hex digits"
+                   : r.kind == Fault::Delay ? "delay takes 0 to 600000 ms"
+                                            : "cut takes 0 to 4096 bytes",
+             false;
     r.value = unsigned(v);
     i = 2;
   } else {

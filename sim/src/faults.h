@@ -8,13 +8,14 @@
 namespace vr {
 
 struct Fault {
-  enum Kind { NoAnswer, Garble, Short, Sw, Delay } kind = NoAnswer;
-  unsigned value = 0;  // status word, or delay in ms
+  enum Kind { NoAnswer, Garble, Short, Sw, Delay, Cut } kind = NoAnswer;
+  unsigned value = 0;  // status word, delay in ms, or data bytes kept by Cut
   int nad = -1;        // -1: any unit
   int count = 1;       // commands still to hit
 };
 
-// Parses "noanswer|garble|short|sw XXXX|delay MS [nad=N] [count=N]".
+// Parses "noanswer|garble|short|sw XXXX|delay MS|cut N [nad=N] [count=N]".
+// cut N: the command runs and its reply keeps N data bytes and the status word.
 bool parseFault(const std::string& args, Fault& f, std::string& err);
 const char* faultName(Fault::Kind k);
 

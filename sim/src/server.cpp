@@ -32,6 +32,12 @@ std::string hidRecord(const uint8_t* p, size_t n) {
   return s;
 }
 
+// Keeps `keep` data bytes of a reply and its status word.
+void cutReply(Bytes& reply, size_t keep) {
+  if (reply.size() < 2 || reply.size() - 2 <= keep) return;
+  reply.erase(reply.begin() + long(keep), reply.end() - 2);
+}
+
 std::vector<std::string> words(const std::string& line) {
   std::istringstream in(line);
   std::vector<std::string> w;
@@ -326,6 +332,7 @@ void Server::hidCommand(Client& c, uint8_t nad, const Bytes& cmd) {
     log("hid", nad, cmd, Bytes(), f);
     return;
   }
+  if (f && f->kind == Fault::Cut) cutReply(o.reply, f->value);
   log("hid", nad, cmd, o.reply, f);
   sendHid(c.id, nad, o.reply, f);
 }
@@ -360,6 +367,7 @@ void Server::deliverEvent(std::optional<Bytes> reply) {
   std::optional<Fault> f = waitFault_;
   waitFault_.reset();
   if (owner && find(owner)) {
+    if (f && f->kind == Fault::Cut) cutReply(*reply, f->value);
     log("hid", waitNad_, Bytes(), *reply, f);
     sendHid(owner, waitNad_, *reply, f);
   }

@@ -182,8 +182,12 @@ TEST(Faults, ParsesKindsAndOptions) {
   EXPECT_EQ(f.kind, Fault::Delay);
   EXPECT_EQ(f.value, 250u);
   EXPECT_EQ(f.nad, -1);
+  ASSERT_TRUE(parseFault("cut 512 nad=27", f, err));
+  EXPECT_EQ(f.kind, Fault::Cut);
+  EXPECT_EQ(f.value, 512u);
+  EXPECT_EQ(f.nad, 27);
   for (const char* bad : {"", "sw", "sw 6A8", "sw XYZW", "delay -5", "delay 700000", "noanswer nad=300",
-                          "short count=0", "garble extra", "explode"})
+                          "short count=0", "garble extra", "explode", "cut", "cut 4097", "cut x"})
     EXPECT_FALSE(parseFault(bad, f, err)) << bad;
 }
 

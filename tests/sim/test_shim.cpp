@@ -164,6 +164,11 @@ TEST_F(ShimTest, InjectedFaultsShowAsReportBehaviour) {
   EXPECT_EQ(readReply(d, 50), "timeout");
   EXPECT_EQ(readReply(d, 2000).substr(0, 4), "5652");
   EXPECT_EQ(exchange(d, 0x12, "0012000000").substr(0, 4), "3B6C");  // faults are used up
+  // cut: the command runs, its reply keeps the first data bytes and the status word
+  ASSERT_EQ(vr.ctl("fault cut 3 nad=0x12"), "OK");
+  EXPECT_EQ(exchange(d, 0x12, "0012000000"), "3B6C009000");
+  ASSERT_EQ(vr.ctl("fault cut 40 nad=0x12"), "OK");
+  EXPECT_EQ(exchange(d, 0x12, "0012000000"), "3B6C00000A1A2B3C4D5E6F708192A3B4C5D69000");  // shorter: whole
   hid_close(d);
 }
 
