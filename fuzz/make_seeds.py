@@ -199,6 +199,32 @@ def hid_idcard_seeds():
     ]
 
 
+def hub_reply(text, photo=b""):
+    """The module's read reply as the hub sees it: SAM header, the two
+    lengths, the text block (padded to 256 bytes), the photo."""
+    text = (text + " ".encode("utf-16-le") * 128)[:256]
+    return (b"\xAA\xAA\xAA\x96\x69\x05\x08\x00\x00\x90" + struct.pack(">HH", 256, len(photo)) +
+            text + photo)
+
+
+def hub_idcard_seeds():
+    photo = bytes((i * 5) & 0xFF for i in range(1024))
+    long_term = (ucs2("阿依古丽·买买提", 30) + ucs2("2", 2) + ucs2("05", 4) + ucs2("19851231", 16) +
+                 ucs2("新疆乌鲁木齐市天山区（１２３号）", 70) + ucs2("650102198512310026", 36) +
+                 ucs2("乌鲁木齐市公安局", 30) + ucs2("20150101", 16) + ucs2("长期", 16))
+    rare = ("\U00020000\U0002A6D6".encode("utf-16-le") + "\ud800".encode("utf-16-le", "surrogatepass") +
+            "\t名\t".encode("utf-16-le"))
+    return [
+        hub_reply(idcard_text(), photo),
+        hub_reply(long_term),
+        hub_reply(ucs2(" ", 30) + ucs2("9", 2) + ucs2("98", 4) + ucs2("1990\u4e00101", 16)),
+        hub_reply(rare + bytes(256)),
+        hub_reply(bytes(256)),
+        hub_reply(ucs2("\uffff" * 15, 30) + "\u4e2d".encode("utf-16-le") + ucs2("99", 4)),
+        hub_reply(idcard_text())[:269],
+    ]
+
+
 # ---------------------------------------------------------------- dc_
 DLE, STX, ETX = 0x10, 0x02, 0x03
 
@@ -380,6 +406,7 @@ def main():
     write("service/corpus", dispatch_seeds())
     write("hidreader/corpus/reports", hid_report_seeds())
     write("hidreader/corpus/idcard", hid_idcard_seeds())
+    write("hub/corpus", hub_idcard_seeds())
     write("payterm/corpus/dc", dc_seeds())
     write("payterm/corpus/ic", ic_seeds())
     write("payterm/corpus/sdandc", sdandc_seeds())

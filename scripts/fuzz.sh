@@ -9,7 +9,8 @@
 #   scripts/fuzz.sh            CI: every target briefly
 #   scripts/fuzz.sh 600        a longer campaign (10 minutes per target)
 #   scripts/fuzz.sh 300 transport_fuzz_ws
-# Targets run one after the other (one core each).
+# Targets run one after the other (one core each). FUZZ_WORK=<dir> keeps the
+# inputs found in <dir>/<target> between runs (default: a scratch folder).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-5}
@@ -25,6 +26,7 @@ all=(
   "service_fuzz_dispatch fuzz/service/corpus"
   "hidlink_fuzz_reports  fuzz/hidreader/corpus/reports"
   "hidlink_fuzz_idcard   fuzz/hidreader/corpus/idcard"
+  "portico_fuzz_idcard   fuzz/hub/corpus"
   "facet_fuzz_unpack     fuzz/photodec/corpus"
   "payterm_fuzz_dc       fuzz/payterm/corpus/dc"
   "payterm_fuzz_ic       fuzz/payterm/corpus/ic"
@@ -40,17 +42,18 @@ cmake --build "$dir" -j "$(nproc)" --target fuzz_all
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+work=${FUZZ_WORK:-$scratch}
 failed=()
 for entry in "${all[@]}"; do
   read -r target corpus <<<"$entry"
   if [ $# -gt 0 ] && [[ " $* " != *" $target "* ]]; then continue; fi
   artifacts=$dir/artifacts/$target
-  mkdir -p "$artifacts" "$scratch/$target"
+  mkdir -p "$artifacts" "$work/$target"
   echo "== $target: corpus $corpus, then ${seconds}s"
   # The first folder receives new inputs; the committed corpus is only read.
   if ! "$dir/bin/$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2560 \
         -artifact_prefix="$artifacts/" -print_final_stats=1 \
-        "$scratch/$target" "$top/$corpus" >"$scratch/$target.log" 2>&1; then
+        "$work/$target" "$top/$corpus" >"$scratch/$target.log" 2>&1; then
     failed+=("$target")
     tail -n 60 "$scratch/$target.log"
   else
