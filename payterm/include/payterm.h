@@ -390,4 +390,217 @@ PAYTERM_API int SDANDC_Device_CardApdu(int fd, unsigned long slen, const unsigne
                                        unsigned char tt, unsigned char fg);
 }
 
+/* ================================================================== */
+/* Terminal device layer and PBOC bank-card kernel (plain C names)       */
+/*                                                                      */
+/* Every kernel entry point is one whole card dialogue: Dev_Open,        */
+/* Dev_Card, APDUs through Dc_APDU, Dev_Close (Dc_GenARQC leaves the     */
+/* card open for Dc_ARPC_ExeICScript). Results: 0 success; a negative    */
+/* device-layer or kernel code below; a card status word that the        */
+/* exchange does not accept as a positive SW1 * 256 + SW2 (e.g. 0x6A82). */
+/* Not reentrant: configuration and reader state are process-wide; only  */
+/* Dc_BreakFindCard may be called from another thread during a call.     */
+/* Text outputs are NUL-terminated unless stated; buffers are the        */
+/* caller's, of at least the sizes named here.                          */
+/* ================================================================== */
+
+/* Device-layer codes. */
+#define PAYTERM_E_NO_CARD        (-1)   /* no card; built-in or host APDU failed */
+#define PAYTERM_E_NO_INTERFACE   (-9)   /* APDU with no card interface selected */
+#define PAYTERM_E_DEVTYPE        (-100) /* device type not supported by the operation */
+#define PAYTERM_E_DRV_PATH       (-101)
+#define PAYTERM_E_DRV_LOAD       (-102)
+#define PAYTERM_E_DRV_SYMBOL     (-103)
+#define PAYTERM_E_OPEN           (-111) /* also: types 5/6 without a port in g_icdev */
+#define PAYTERM_E_RF_RESET       (-112)
+
+/* Kernel codes. */
+#define PAYTERM_E_CARD_DATA      (-300) /* card answer malformed or lacks a mandatory object */
+#define PAYTERM_E_NO_TRANSACTION (-301) /* Dc_ARPC_ExeICScript without an open Dc_GenARQC */
+#define PAYTERM_E_BAD_INPUT      (-302) /* argument missing or not in the documented form */
+#define PAYTERM_E_DECLINED       (-303) /* the card refused the transaction (AAC) */
+#define PAYTERM_E_ONLINE         (-304) /* qPBOC: the card asks for online authorisation */
+#define PAYTERM_E_RANDOM         (-305) /* the system's random generator failed */
+#define PAYTERM_E_ODA_UNSUPPORTED (-310) /* the card offers no such offline authentication */
+#define PAYTERM_E_ODA_NO_CAPK    (-311) /* no CA public key for the card's RID and index */
+#define PAYTERM_E_ODA_ISSUER     (-312) /* issuer public-key certificate not valid */
+#define PAYTERM_E_ODA_ICC        (-313) /* ICC public-key certificate not valid */
+#define PAYTERM_E_ODA_SIGNATURE  (-314) /* signed static or dynamic data not valid */
+
+/* Minimum buffer sizes. */
+#define PAYTERM_APDU_RESP_MAX   2048  /* Dev_Apdu / Dc_APDU response */
+#define PAYTERM_TAGLIST_MAX     32    /* letters taken from a tag list */
+#define PAYTERM_CARDINFO_SIZE   16512 /* card-information text */
+#define PAYTERM_RECORDS_MAX     4096  /* bytes of AFL record data one call keeps */
+#define PAYTERM_CARDREC_SIZE    8256  /* card-record text */
+#define PAYTERM_PAN_SIZE        40    /* PAN text */
+#define PAYTERM_TRACK_SIZE      512   /* each track text of Wy_GetBankMagInfo */
+#define PAYTERM_ICDATA_SIZE     1024  /* IC-data hex text */
+#define PAYTERM_TXDETAIL_SIZE   32768 /* transaction-log text */
+#define PAYTERM_TXLOG_MAX       30    /* log entries read */
+
+extern "C" {
+
+/* The host's APDU exchange, entry 0 of the table given to Wy_LibMain(3):
+ * (device handle, card type, buffer holding the command and receiving
+ * the response, command length, buffer size = 1024) -> response length or
+ * a negative value. */
+typedef int (*PaytermHostExchange)(int icdev, int cardType, unsigned char* buf, int len,
+                                   int size);
+
+/* Configuration and reader state, zero at load. g_ICFLAG and g_ICTYPE hold
+ * the characters '0'..'3'. For device types 5 and 6 the caller opens the
+ * serial line (asyn_open) and stores its descriptor in g_icdev before the
+ * first kernel call; 0 or a negative value there means no port. */
+PAYTERM_API extern int g_DEVTYPE;
+PAYTERM_API extern char g_DEVICE_DRV_PATH[256];
+PAYTERM_API extern int g_TERMTYPE;
+PAYTERM_API extern int g_PORTTYPE;
+PAYTERM_API extern int g_PORTNO;
+PAYTERM_API extern int g_PORTBAUD;
+PAYTERM_API extern int g_BPTYPE;
+PAYTERM_API extern int g_BPPORT;
+PAYTERM_API extern int g_ICFLAG;
+PAYTERM_API extern int g_ICTYPE;
+PAYTERM_API extern int g_icdev;
+PAYTERM_API extern int g_FindCardFlag;
+PAYTERM_API extern int g_Wy_Flag;
+PAYTERM_API extern int g_Wy_type;
+PAYTERM_API extern PaytermHostExchange* g_fc;
+PAYTERM_API extern char g_work_dir[2048];
+
+/* DevType "1".."7" (else -100); lib_path 1..255 characters (else -101). */
+PAYTERM_API int Dc_Select(const char* DevType, const char* lib_path);
+/* Stores every value, then checks: -201 TermType (1..5, 56), -202
+ * PortType (1..2), -203 PortNo (1..20), -204 PortBaud (9600, 19200,
+ * 115200), -206 BpPort ('A', 'B', 'C', 'K'); the last failure wins; -207
+ * for IcFlag ('1'..'3') wins over all. 0 when all pass. */
+PAYTERM_API int Dc_SetConfig(const char* TermType, const char* PortType, const char* PortNo,
+                             const char* PortBaud, const char* BpType, const char* BpPort,
+                             const char* IcFlag);
+
+/* Reader operations: 0 or a negative code. Dev_Apdu: resp holds
+ * PAYTERM_APDU_RESP_MAX bytes; rlen counts the status word. */
+PAYTERM_API int Dev_Open(void);
+PAYTERM_API int Dev_Card(void);
+PAYTERM_API int Dev_Apdu(unsigned long len, unsigned char* cmd, unsigned long* rlen,
+                         unsigned char* resp);
+PAYTERM_API int Dev_Close(void);
+/* Ends a running contactless poll after its current attempt. 0. */
+PAYTERM_API int Dc_BreakFindCard(void);
+/* ESC '%' letter through Dc_WriteDev for 'A', 'B', 'C', 'K'; -2 otherwise. */
+PAYTERM_API int Dev_Open_BpPort(int icdev, int bpType, int bpPort);
+/* Terminal hooks: carry nothing here and return 0 (Dc_WriteTerm behaves
+ * as Dc_WriteDev). */
+PAYTERM_API int Dc_WriteTerm(const void* data);
+PAYTERM_API int Term_Head(void);
+PAYTERM_API int Term_Tail(void);
+PAYTERM_API int Term_OpenPort(void);
+PAYTERM_API int Term_ClosePort(void);
+PAYTERM_API int Term_Reset(void);
+PAYTERM_API int Term_Set(void);
+
+/* One APDU with status-word handling: 61 xx and 62 xx fetch with GET
+ * RESPONSE, 6C xx resends with Le = xx (at most 8 repetitions, then the
+ * last status word is returned). cmd must be writable and hold at least 5
+ * bytes (it is overwritten by the commands sent); resp holds
+ * PAYTERM_APDU_RESP_MAX bytes. 0 (resp = data and SW, *rlen its length),
+ * a positive status word, or a negative device code. */
+PAYTERM_API int Dc_APDU(unsigned char* cmd, int len, unsigned char* resp, int* rlen);
+
+/* Host mode. op 0: "1.0" into arg (4 bytes); op 1: arg (a string) becomes
+ * g_work_dir (at most 2047 characters kept); op 2: g_work_dir into arg
+ * (2048 bytes); op 3: arg is the host's function table (entry 0 a
+ * PaytermHostExchange); returns the address of g_fc. Others return 0. */
+PAYTERM_API long Wy_LibMain(int op, char* arg);
+
+/* INI-style profile value: section and key compared without regard to
+ * case, value after the last '=' with white space trimmed; the default
+ * when the file, section, key or '=' is missing. At most size - 1
+ * characters are written, always terminated. Returns strlen(out). A
+ * backslash in the file name is also tried as '/'. */
+PAYTERM_API int GetPrivateProfileString(const char* section, const char* key, const char* def,
+                                        char* out, int size, const char* file);
+
+/* Trace sink (writes nothing) and its helpers. */
+PAYTERM_API void d_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+PAYTERM_API void d_printf_hex(const unsigned char* buf, int len);
+PAYTERM_API void d_printf_hex_note(const char* note, const unsigned char* buf, int len);
+PAYTERM_API void d_printf_table(const unsigned char* buf, int len, const char* suffix);
+/* 2 * len upper-case hex characters and a NUL into out. */
+PAYTERM_API void MyHexA(const unsigned char* in, char* out, int len);
+/* len hex characters (either case) into len / 2 bytes: len / 2, or -1 at
+ * the first character that is not hex. */
+PAYTERM_API int MyAHex(const char* in, unsigned char* out, int len);
+
+/* ------------------------------------------------------------------ */
+/* Kernel                                                                */
+/* ------------------------------------------------------------------ */
+
+/* Reads the objects named by the letters A..Y of tagList (others skipped,
+ * at most PAYTERM_TAGLIST_MAX taken, -302 beyond): cardInfo
+ * (PAYTERM_CARDINFO_SIZE) gets per letter the letter, "%03d" of the
+ * value's length and the value ("000" alone when absent); icType gets one
+ * character '1' contact or '2' contactless (no NUL); cardRecord
+ * (PAYTERM_CARDREC_SIZE) gets "4B5652", the length, AID, AIP, the record
+ * data as hex and the interface character. aidList is only traced;
+ * unused is not touched. */
+PAYTERM_API int Dc_GetICCardInfo(const char* tagList, const char* aidList, char* cardInfo,
+                                 char* icType, char* cardRecord, void* unused);
+/* Host mode: stores icdev and cardType, reads the PAN into pan
+ * (PAYTERM_PAN_SIZE, digits only). The PAN is copied whenever the card
+ * gave one, even when the result is a failure code. */
+PAYTERM_API int Wy_GetBankAccountNumber(int icdev, int cardType, char* pan);
+/* Host mode: track1 gets 9F1F (raw), track2 the track-2 equivalent data
+ * (hex text), each PAYTERM_TRACK_SIZE; track3[0] is cleared. */
+PAYTERM_API int Wy_GetBankMagInfo(int icdev, int cardType, char* track1, char* track2,
+                                  char* track3);
+/* Build date "Mmm dd yyyy" (12 bytes), build time "hh:mm:ss" (9 bytes),
+ * kernel tag "KVR" with 'K' in the low byte. Returns 0. */
+PAYTERM_API int Dc_PbocVersion(char* date, char* time, unsigned int* kernelTag);
+
+/* First authorisation request. txData: letters P (amount), Q (other
+ * amount), R (currency), T (type), S (date YYMMDD or YYYYMMDD), U (time
+ * hhmmss), each followed by "%03d" and that many digits. cardRecord as
+ * above; icData (PAYTERM_ICDATA_SIZE) the IC data list as hex text;
+ * icDataLen "%03d" of its length in bytes (4 bytes); cardInfo
+ * (PAYTERM_CARDINFO_SIZE) the letters A, E, J, M as Dc_GetICCardInfo
+ * gives them; icType one character. On success the card stays powered for
+ * Dc_ARPC_ExeICScript. */
+PAYTERM_API int Dc_GenARQC(const char* txData, const char* aidList, char* cardRecord,
+                           char* icData, char* icDataLen, char* cardInfo, char* icType);
+/* Completes the transaction Dc_GenARQC opened. issuerData: hex text of the
+ * issuer's objects 91 (ARPC and response code), optional 8A, scripts 71
+ * and 72 (at most 1024 bytes). icData / icDataLen receive 9F26, 9F27,
+ * 9F36, 9F10 of the second GENERATE AC and, when scripts ran, DF31 (one
+ * result byte and the 4-byte script identifier per script). 0 approved
+ * (TC), -303 refused (AAC), -301 no open transaction. The reader is
+ * closed in every case. */
+PAYTERM_API int Dc_ARPC_ExeICScript(const char* issuerData, char* icData, char* icDataLen);
+/* Offline plaintext PIN (4..12 digits, else -302): 0, or the card's
+ * status word (0x63Cx: x tries left, 0x6983 blocked). */
+PAYTERM_API int Dc_VerifyPin(const char* pin);
+/* PIN try counter (GET DATA 9F17) into *tries. */
+PAYTERM_API int Dc_QueryPinNum(int* tries);
+/* Reads like Dc_GetICCardInfo, then offline dynamic data authentication
+ * against the CA keys (built-in table and "emv/CAPK.txt"); dynNumber
+ * (PAYTERM_ICDATA_SIZE) gets the ICC dynamic number as hex text. 0 or
+ * -310..-314. */
+PAYTERM_API int Dc_AuthDDA(const char* tagList, const char* aidList, char* cardInfo,
+                           char* icType, char* cardRecord, char* dynNumber);
+/* Transaction log (PAYTERM_TXDETAIL_SIZE): "%02d" of the entry count,
+ * then per entry "%03d" of its text length and the entry as hex text of
+ * (tag, length, value) objects in the card's log format; newest first, at
+ * most PAYTERM_TXLOG_MAX entries. */
+PAYTERM_API int Dc_GetTxDetail(char* detail);
+/* qPBOC. balance: 12 digits (13 bytes) of the electronic-cash balance.
+ * amount: 1..12 digits in the currency's minor unit. Dc_QpbocDebit: 0
+ * approved offline (icData the TC data, balance after the debit), -304
+ * online authorisation asked (icData the ARQC data), -303 declined,
+ * -310..-314 offline authentication failed. pan: PAYTERM_PAN_SIZE. */
+PAYTERM_API int Dc_QpbocBalance(char* balance);
+PAYTERM_API int Dc_QpbocDebit(const char* amount, char* balance, char* icData, char* icDataLen);
+PAYTERM_API int Dc_QpbocGetCardNo(char* pan);
+}
+
 #endif

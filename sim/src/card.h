@@ -39,6 +39,9 @@ class Card {
   virtual Bytes reset() = 0;
   // One command; the answer carries its status word.
   virtual Bytes command(const Bytes& apdu) = 0;
+  // Told by the slot it sits in; cards with interface-specific behaviour
+  // (qPBOC) listen.
+  virtual void setContactless(bool) {}
 };
 
 // T=0 behaviour shared by the processor cards: a case-4 answer is announced

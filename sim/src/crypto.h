@@ -22,4 +22,18 @@ Block mac(const Key& k, const Bytes& data);
 // Unpredictable bytes for card challenges.
 void randomBytes(uint8_t* p, size_t n);
 
+// An RSA key as the cards and the test issuers hold it: modulus, public and
+// private exponent, big-endian. Empty when the card has no key.
+struct RsaKey {
+  Bytes n, e, d;
+  bool empty() const { return n.empty(); }
+};
+// A fresh key of `bits` bits with public exponent e (3 or 65537).
+RsaKey generateRsa(int bits, unsigned long e);
+// in^d mod n, left-padded to the modulus length; in must be as long as n.
+Bytes rsaPrivate(const RsaKey& k, const Bytes& in);
+// in^e mod n, left-padded to the modulus length.
+Bytes rsaPublic(const RsaKey& k, const Bytes& in);
+Bytes sha1(const Bytes& data);
+
 }  // namespace vr::crypto

@@ -1,5 +1,6 @@
 #include "faults.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 #include <vector>
@@ -50,6 +51,11 @@ bool parseFault(const std::string& args, Fault& f, std::string& err) {
       r.nad = int(v);
     } else if (w[i].compare(0, 6, "count=") == 0 && number(w[i].substr(6), 10, 1000, v) && v > 0) {
       r.count = int(v);
+    } else if (w[i].compare(0, 4, "cmd=") == 0) {
+      if (!fromHex(w[i].substr(4), r.cmd) || r.cmd.empty() || r.cmd.size() > 64)
+        return err = "cmd takes 1 to 64 hex bytes", false;
+    } else if (w[i].compare(0, 5, "skip=") == 0 && number(w[i].substr(5), 10, 1000, v)) {
+      r.skip = int(v);
     } else {
       return err = "bad fault option " + w[i], false;
     }
@@ -64,9 +70,15 @@ bool FaultQueue::add(const Fault& f) {
   return true;
 }
 
-std::optional<Fault> FaultQueue::take(int nad) {
+std::optional<Fault> FaultQueue::take(int nad, const Bytes& cmd) {
   for (auto it = q_.begin(); it != q_.end(); ++it) {
     if (it->nad != -1 && it->nad != nad) continue;
+    if (!it->cmd.empty() && (cmd.size() < it->cmd.size() || !std::equal(it->cmd.begin(), it->cmd.end(), cmd.begin())))
+      continue;
+    if (it->skip > 0) {
+      --it->skip;
+      continue;
+    }
     Fault f = *it;
     if (--it->count <= 0) q_.erase(it);
     f.count = 1;
@@ -81,7 +93,10 @@ std::string FaultQueue::json() const {
   for (size_t i = 0; i < q_.size(); ++i) {
     const Fault& f = q_[i];
     o << (i ? "," : "") << "{\"kind\":\"" << faultName(f.kind) << "\",\"value\":" << f.value
-      << ",\"nad\":" << f.nad << ",\"count\":" << f.count << '}';
+      << ",\"nad\":" << f.nad << ",\"count\":" << f.count;
+    if (!f.cmd.empty()) o << ",\"cmd\":\"" << toHex(f.cmd.data(), f.cmd.size()) << '"';
+    if (f.skip) o << ",\"skip\":" << f.skip;
+    o << '}';
   }
   o << ']';
   return o.str();

@@ -103,7 +103,9 @@ Bytes padded(const std::string& s, size_t n) {
 bool parseSs(Ctx& c, const std::string& w, const cJSON* o, CardSpec& spec) {
   SsCardData d;
   if (!hexOf(c, w, o, "atr", d.atr, "3B6C00000A1A2B3C4D5E6F708192A3B4C5D6")) return false;
-  if (d.atr.size() < 8 || d.atr.size() > 33) return c.fail(w, "atr must be 8 to 33 bytes");
+  // Shorter than 8 bytes is allowed so that hosts can be tried on an ATR
+  // without the tail their authentication needs.
+  if (d.atr.size() < 2 || d.atr.size() > 33) return c.fail(w, "atr must be 2 to 33 bytes");
   d.generation = integer(o, "generation", 3);
   if (d.generation < 1 || d.generation > 3) return c.fail(w, "generation must be 1, 2 or 3");
   d.fciTag86 = boolean(o, "fci_tag86", d.generation != 1);
@@ -193,6 +195,7 @@ bool parseBank(Ctx& c, const std::string& w, const cJSON* o, CardSpec& spec) {
   if (!hexOf(c, w, o, "atr", d.atr, "3B6900008131FE454A434F50323156")) return false;
   d.t0 = boolean(o, "t0", true);
   d.pse = boolean(o, "pse", true);
+  d.qpboc = boolean(o, "qpboc", false);
   if (!hexOf(c, w, o, "aid", d.aid, "A000000333010101")) return false;
   if (d.aid.size() < 5 || d.aid.size() > 16) return c.fail(w, "aid must be 5 to 16 bytes");
   d.label = str(o, "label", "PBOC DEBIT");
@@ -226,6 +229,7 @@ bool parseBank(Ctx& c, const std::string& w, const cJSON* o, CardSpec& spec) {
   d.data[0x9F6D] = hx("000000000000");
   d.data[0x9F51] = hx("0156");
   d.data[0x9F13] = hx("0000");
+  d.logFormat = hx("9A039F21039F02069F03069F1A025F2A029F4E149C019F3602");
   const cJSON* extra = cJSON_GetObjectItemCaseSensitive(o, "data");
   const cJSON* item = nullptr;
   cJSON_ArrayForEach(item, extra) {

@@ -80,6 +80,7 @@ bool Reader::insert(const std::string& slotName, const std::string& card, std::s
   Slot& s = slots_[uint8_t(nad)];
   s.card = card;
   s.model = it->second.make();
+  s.model->setContactless(nad == kNadContactless);
   s.powered = false;
   return true;
 }

@@ -317,7 +317,7 @@ void Server::hidCommand(Client& c, uint8_t nad, const Bytes& cmd) {
     reader_.cancelWait();
     waitOwner_ = 0;
   }
-  std::optional<Fault> f = faults_.take(nad);
+  std::optional<Fault> f = faults_.take(nad, cmd);
   if (f && f->kind == Fault::NoAnswer) return log("hid", nad, cmd, Bytes(), f);
   if (f && f->kind == Fault::Sw) {
     Bytes r = swOnly(f->value);
@@ -417,7 +417,7 @@ void Server::dcRequest(Client& c, uint8_t op, const Bytes& payload) {
       }
     return sendDc(c, dc::kBadRequest, Bytes(), std::nullopt);
   }
-  std::optional<Fault> f = faults_.take(nad);
+  std::optional<Fault> f = faults_.take(nad, payload);
   Bytes logged = payload;
   logged.insert(logged.begin(), op);
   if (f && f->kind == Fault::NoAnswer) return log("dc", nad, logged, Bytes(), f);

@@ -211,3 +211,30 @@ TEST(Faults, TakeMatchesNadAndCountsDown) {
   for (size_t i = 0; i < FaultQueue::kMax; ++i) ASSERT_TRUE(q.add(b));
   EXPECT_FALSE(q.add(b));
 }
+
+TEST(Faults, CommandPrefixSelectsWhichCommandIsHit) {
+  Fault f;
+  std::string err;
+  ASSERT_TRUE(parseFault("sw 6C0B nad=0x12 cmd=00B207", f, err));
+  EXPECT_EQ(f.cmd, hx("00B207"));
+  for (const char* bad : {"sw 6C0B cmd=", "sw 6C0B cmd=0B2", "sw 6C0B cmd=ZZ", "sw 6C0B skip=-1"})
+    EXPECT_FALSE(parseFault(bad, f, err)) << bad;
+  FaultQueue q;
+  ASSERT_TRUE(parseFault("sw 6C0B nad=0x12 cmd=00B207", f, err));
+  ASSERT_TRUE(q.add(f));
+  EXPECT_FALSE(q.take(0x12, hx("0012000000")));
+  EXPECT_FALSE(q.take(0x12, hx("00B2")));  // shorter than the prefix
+  EXPECT_FALSE(q.take(0x16, hx("00B207000B")));
+  EXPECT_NE(q.json().find("\"cmd\":\"00B207\""), std::string::npos);
+  auto t = q.take(0x12, hx("00B207000B"));
+  ASSERT_TRUE(t);
+  EXPECT_EQ(t->value, 0x6C0Bu);
+  EXPECT_EQ(q.size(), 0u);
+  // skip=1: the first matching command passes, the second is hit.
+  ASSERT_TRUE(parseFault("sw 6985 cmd=00C0 skip=1", f, err));
+  ASSERT_TRUE(q.add(f));
+  EXPECT_FALSE(q.take(0x16, hx("00C0000010")));
+  EXPECT_FALSE(q.take(0x16, hx("80FA")));
+  EXPECT_EQ(q.take(0x16, hx("00C0000010"))->value, 0x6985u);
+  EXPECT_FALSE(q.take(0x16, hx("00C0000010")));
+}

@@ -50,6 +50,8 @@ TEST(Profile, RefusesBadInputWithTheMemberAtFault) {
        "check digit"},
       {withCard(R"({"type": "social_security", "generation": 4, "cert_id": "110100D15600000503A1B2C3D4E5F607", "card_no": "A1", "social_no": "110105199003072813"})"),
        "generation"},
+      {withCard(R"({"type": "social_security", "atr": "3B", "cert_id": "110100D15600000503A1B2C3D4E5F607", "card_no": "A1", "social_no": "110105199003072813"})"),
+       "atr must be 2 to 33 bytes"},
       {withCard(R"({"type": "psam", "key_internal": "00"})"), "key_internal"},
       {withCard(R"({"type": "pboc", "pan": "12ab"})"), "pan"},
       {withCard(R"({"type": "idcard", "number": "440305199202284568", "name": "一二三四五六七八九十一二三四五六"})"),
@@ -89,4 +91,18 @@ TEST(Profile, RecordOverridesReplaceAndRemoveRecords) {
   EXPECT_EQ(card->command(hx("00B207000C")), hx("070A 41414141414141414141 9000"));
   EXPECT_EQ(card->command(hx("00A4020002EF06")), hx("9000"));
   EXPECT_EQ(card->command(hx("00B20D0006")), hx("6A83"));
+}
+
+TEST(Profile, SocialSecurityCardWithATwoByteAnswerToReset) {
+  std::string json = withCard(R"({"type": "social_security", "atr": "3B00",
+    "cert_id": "110100D15600000503A1B2C3D4E5F607", "card_no": "A10000001", "social_no": "110105199003072813"})");
+  Profile p;
+  std::string err;
+  ASSERT_TRUE(parseProfile(json, p, err)) << err;
+  auto card = p.cards.at("c").make();
+  EXPECT_EQ(card->reset(), hx("3B00"));
+  Bytes sel = hx("00A404000F");
+  append(sel, ssDfName('1'));
+  EXPECT_EQ(swOf(card->command(sel)) & 0xFF00u, 0x6100u);  // the application answers
+  EXPECT_EQ(card->command(hx("00A4020002EF05")), hx("9000"));
 }
