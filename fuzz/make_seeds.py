@@ -6,6 +6,7 @@ names and are not touched.
 
 Usage: fuzz/make_seeds.py   (from anywhere; rewrites the seed-* files)
 """
+import hashlib
 import os
 import struct
 
@@ -381,6 +382,84 @@ def t10n_seeds():
     ]
 
 
+# ---------------------------------------------------------------- kernel TLV
+def tlv(tag, value):
+    t = tag.to_bytes(3 if tag > 0xFFFF else 2 if tag > 0xFF else 1, "big")
+    n = len(value)
+    if n < 0x80:
+        ln = bytes([n])
+    elif n < 0x100:
+        ln = bytes([0x81, n])
+    else:
+        ln = bytes([0x82]) + n.to_bytes(2, "big")
+    return t + ln + value
+
+
+def dol(*items):
+    return b"".join(tag.to_bytes(2 if tag > 0xFF else 1, "big") + bytes([n]) for tag, n in items)
+
+
+def tlv_seeds():
+    card = (tlv(0x5A, bytes.fromhex("6222021234567890123F")) + tlv(0x5F20, b"ZHANG/SAN") +
+            tlv(0x57, bytes.fromhex("6222021234567890123D49121010000000000F")) +
+            tlv(0x5F24, bytes.fromhex("491231")) + tlv(0x5F34, b"\x01") + tlv(0x9F62, b"\x00") +
+            tlv(0x9F61, b"110101199001011234") + tlv(0x9F0B, b"ZHANG SAN"))
+    terminal = (tlv(0x9F02, bytes.fromhex("000000000100")) + tlv(0x9F03, bytes(6)) +
+                tlv(0x9F1A, b"\x01\x56") + tlv(0x95, bytes(5)) + tlv(0x5F2A, b"\x01\x56") +
+                tlv(0x9A, bytes.fromhex("240101")) + tlv(0x9C, b"\x00") + tlv(0x9F37, b"\x12\x34\x56\x78") +
+                tlv(0x9F66, bytes.fromhex("F4000000")) + tlv(0x5A, b"\x62\x22"))
+    pdol = dol((0x9F66, 4), (0x9F02, 6), (0x9F03, 6), (0x9F1A, 2), (0x95, 5), (0x5F2A, 2),
+               (0x9A, 3), (0x9C, 1), (0x9F37, 4), (0xDF60, 1), (0x70, 2), (0x5A, 4), (0x9F02, 2))
+    fci = tlv(0x6F, tlv(0x84, bytes.fromhex("A000000333010101")) +
+              tlv(0xA5, tlv(0x50, b"PBOC DEBIT") + tlv(0x87, b"\x01") + tlv(0x9F38, pdol) +
+                  tlv(0xBF0C, tlv(0x9F4D, b"\x0B\x0A"))))
+    nested = b""
+    for depth in range(12):
+        nested = tlv(0x70 if depth % 2 else 0xA5, nested + tlv(0x5F20, b"DEEP%d" % depth))
+    return [
+        bytes([len(pdol)]) + pdol + terminal + card + b"\x00",
+        bytes([0]) + tlv(0x70, card) + b"\x00\x00\xFF" + tlv(0x70, tlv(0x8C, pdol)),
+        bytes([len(pdol)]) + pdol + fci,
+        bytes([0]) + tlv(0x77, tlv(0x82, b"\x7C\x00") + tlv(0x94, bytes.fromhex("08010100100102011801020020010100"))),
+        bytes([0]) + tlv(0x70, tlv(0x5F20, b"N" * 300)) + tlv(0xDF8101, b"three-byte tag"),
+        bytes([0]) + nested,
+        bytes([3]) + b"\x9F\x02\x06" + b"\x9F\x02\x85\x00\x00\x00\x00\x01",
+        bytes([4]) + b"\x9F\x9F\x9F\x01" + b"\x5A\x83\x00\x00\x05" + b"12345",
+    ]
+
+
+# ---------------------------------------------------------------- profiles
+def capk_file():
+    rows = []
+    for i, (index, modlen) in enumerate([(0x08, 144), (0x10, 248), (0x11, 1)], start=1):
+        rid = bytes.fromhex("A000000333")
+        modulus = bytes((j * 29 + index) & 0xFF for j in range(modlen))
+        exponent = b"\x03"
+        check = hashlib.sha1(rid + bytes([index]) + modulus + exponent).hexdigest().upper()
+        rows.append("[CAPK%d]\nRID=%s\nCAPKI=%02X\nHashInd=01\nArithInd=01\nModul=%s\n"
+                    "Exponent=03\nExpireDate=20301231\nCheckSum=%s\n" %
+                    (i, rid.hex().upper(), index, modulus.hex().upper(), check))
+    return "".join(rows).encode()
+
+
+def profile_seeds():
+    def case(size_bits, section, key, default, text):
+        return bytes([size_bits]) + section + b"\0" + key + b"\0" + default + b"\0" + text
+
+    ini = b"; reader settings\n[DEVICE]\nDEVTYPE=1\n[ApplePay]\ntimeout = 30 \r\nTIMEOUTX=9\n"
+    return [
+        case(40, b"APPLEPAY", b"TIMEOUT", b"1", ini),
+        case(40, b"DEVICE", b"PORT", b"100", ini),
+        case(1, b"DEVICE", b"DEVTYPE", b"default text", ini),
+        case(40, b"S", b"K", b"d", b"[s]\nk=a=b = last \n"),
+        case(40, b"S", b"K", b"d", b"[S]\nK no equals\nK=later\n"),
+        case(40, b"S", b"K", b"d", b"[S]\n" + b"x" * 600 + b"\nK=after a long line\n"),
+        case(40, b"S", b"", b"d", b"[S]\n\t  spaced\t=\tvalue\t\n"),
+        case(0x80 | 60, b"CAPK1", b"RID", b"", capk_file()),
+        case(0x80 | 60, b"CAPK2", b"Modul", b"", capk_file().replace(b"CheckSum=", b"CheckSum=00", 1)),
+    ]
+
+
 # ---------------------------------------------------------------- INI
 def ini_seeds():
     def case(section, key, value, text):
@@ -411,6 +490,8 @@ def main():
     write("payterm/corpus/ic", ic_seeds())
     write("payterm/corpus/sdandc", sdandc_seeds())
     write("payterm/corpus/t10n", t10n_seeds())
+    write("payterm/corpus/tlv", tlv_seeds())
+    write("payterm/corpus/profile", profile_seeds())
     write("qmxtool/corpus", ini_seeds())
 
 

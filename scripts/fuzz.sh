@@ -32,6 +32,8 @@ all=(
   "payterm_fuzz_ic       fuzz/payterm/corpus/ic"
   "payterm_fuzz_sdandc   fuzz/payterm/corpus/sdandc"
   "payterm_fuzz_t10n     fuzz/payterm/corpus/t10n"
+  "payterm_fuzz_tlv      fuzz/payterm/corpus/tlv"
+  "payterm_fuzz_profile  fuzz/payterm/corpus/profile"
   "qmxtool_fuzz_ini      fuzz/qmxtool/corpus"
 )
 
