@@ -58,6 +58,33 @@ def http_seeds():
     ]
 
 
+def serve_seeds():
+    def get(uri, extra=b"", method=b"GET", proto=b"HTTP/1.1"):
+        return method + b" " + uri + b" " + proto + b"\r\nHost: x\r\n" + extra + b"\r\n"
+
+    return [
+        get(b"/"),
+        get(b"/a.txt", b"Range: bytes=10-20\r\n"),
+        get(b"/a.txt", b"Range: bytes=-10\r\n"),
+        get(b"/a.txt", b"Range: bytes=990-\r\n"),
+        get(b"/a.txt", b"Range: bytes=1000-\r\n"),
+        get(b"/a.txt", b"Range: bytes=5-1,7-9\r\n"),
+        get(b"/b%20c.html", b"Connection: close\r\n", method=b"HEAD"),
+        get(b"/sub"),
+        get(b"/sub/", proto=b"HTTP/1.0"),
+        get(b"/empty/?x=1"),
+        get(b"/sub/deep/z.bin", b"Range: bytes=0-0\r\n"),
+        get(b"/%2e%2e/secret.txt"),
+        get(b"/sub/../../secret.txt"),
+        get(b"/out"),
+        get(b"/outdir/secret.txt"),
+        get(b"/in", b"Range: bytes=0-99999999999999999999\r\n"),
+        get(b"/a.txt%00"),
+        get(b"/%zz"),
+        get(b"sub"),
+    ]
+
+
 # ---------------------------------------------------------------- WebSocket
 def ws_frame(op, payload, fin=True, mask=None, form=None):
     b0 = (0x80 if fin else 0) | op
@@ -482,6 +509,7 @@ def ini_seeds():
 def main():
     write("transport/corpus/http", http_seeds())
     write("transport/corpus/ws", ws_seeds())
+    write("transport/corpus/serve", serve_seeds())
     write("service/corpus", dispatch_seeds())
     write("hidreader/corpus/reports", hid_report_seeds())
     write("hidreader/corpus/idcard", hid_idcard_seeds())

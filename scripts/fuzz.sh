@@ -23,6 +23,7 @@ esac
 all=(
   "transport_fuzz_http   fuzz/transport/corpus/http"
   "transport_fuzz_ws     fuzz/transport/corpus/ws"
+  "transport_fuzz_serve  fuzz/transport/corpus/serve"
   "service_fuzz_dispatch fuzz/service/corpus"
   "hidlink_fuzz_reports  fuzz/hidreader/corpus/reports"
   "hidlink_fuzz_idcard   fuzz/hidreader/corpus/idcard"
