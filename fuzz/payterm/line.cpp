@@ -1,7 +1,6 @@
 #include "line.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -27,18 +26,31 @@ ReaderLine::ReaderLine(const uint8_t *reader_bytes, size_t n) {
     done += static_cast<size_t>(w);
   }
   shutdown(reader_, SHUT_WR);
-  fcntl(reader_, F_SETFL, fcntl(reader_, F_GETFL) | O_NONBLOCK);
+  // The library writes byte by byte at times; many small writes would fill
+  // the socket's buffer and block it if nobody read them.
+  collector_ = std::thread([this] {
+    char buf[4096];
+    for (;;) {
+      ssize_t r = read(reader_, buf, sizeof buf);
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      written_.append(buf, static_cast<size_t>(r));
+    }
+  });
 }
 
 ReaderLine::~ReaderLine() {
+  written();
   close(lib_);
   close(reader_);
 }
 
-std::string ReaderLine::written() {
-  char buf[4096];
-  ssize_t r;
-  while ((r = read(reader_, buf, sizeof buf)) > 0) written_.append(buf, static_cast<size_t>(r));
+const std::string &ReaderLine::written() {
+  if (!done_) {
+    shutdown(lib_, SHUT_WR);
+    collector_.join();
+    done_ = true;
+  }
   return written_;
 }
 

@@ -1,7 +1,8 @@
 // The reader's end of a serial line for the fuzz targets of libpayterm: the
 // bytes the reader sends are queued on a socket pair before the call, then
 // the reader falls silent (the library reads the end of the line at once
-// instead of waiting). What the library writes is kept for the checks.
+// instead of waiting). What the library writes is collected as it comes,
+// so that its writes never wait for room, and kept for the checks.
 // Socket descriptors pass the library's terminal calls (tcgetattr,
 // tcsetattr, tcflush), which the targets link wrapped (see line.cpp).
 #ifndef HW_FUZZ_PAYTERM_LINE_H
@@ -11,6 +12,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <thread>
 
 class ReaderLine {
  public:
@@ -20,12 +22,15 @@ class ReaderLine {
   ReaderLine &operator=(const ReaderLine &) = delete;
 
   int fd() const { return lib_; }
-  // Everything the library has written so far.
-  std::string written();
+  // Everything the library wrote; ends the library's side for writing, so
+  // call it once the library is done with the line.
+  const std::string &written();
 
  private:
   int lib_ = -1;
   int reader_ = -1;
+  std::thread collector_;
+  bool done_ = false;
   std::string written_;
 };
 
