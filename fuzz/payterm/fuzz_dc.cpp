@@ -135,18 +135,7 @@ bool DocumentedCode(int r) {
          r == payterm::kDcBadLrc;
 }
 
-std::vector<uint8_t> g_buf;
-uint8_t *Buf(size_t n) {
-  g_buf.assign(n, 0xEE);
-  return g_buf.data();
-}
-
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  QuickLineTimings();
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 2) return 0;

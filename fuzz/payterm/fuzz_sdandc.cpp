@@ -94,18 +94,7 @@ void CheckDecoder(const uint8_t *p, size_t n) {
   for (size_t i = 0; i < n; i++) FUZZ_CHECK(toupper(static_cast<unsigned char>(text[i])) == enc[7 + i]);
 }
 
-std::vector<uint8_t> g_buf;
-uint8_t *Buf(size_t n) {
-  g_buf.assign(n, 0xEE);
-  return g_buf.data();
-}
-
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  QuickLineTimings();
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1) return 0;

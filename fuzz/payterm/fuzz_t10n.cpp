@@ -97,18 +97,7 @@ void CheckBodyDecoder(const uint8_t *p, size_t n) {
   for (size_t i = 0; i < nout; i++) FUZZ_CHECK(out[i] == (Nibble(p[2 * i]) << 4 | Nibble(p[2 * i + 1])));
 }
 
-std::vector<uint8_t> g_buf;
-uint8_t *Buf(size_t n) {
-  g_buf.assign(n, 0xEE);
-  return g_buf.data();
-}
-
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  QuickLineTimings();
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 2) return 0;

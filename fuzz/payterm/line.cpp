@@ -7,6 +7,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <vector>
+
 #include "fuzz_check.h"
 #include "timing.h"
 
@@ -57,6 +59,17 @@ const std::string &ReaderLine::written() {
 void QuickLineTimings() {
   payterm::g_link_timing.delay_pct = 0;
   payterm::g_link_timing.t10n_read_ms = 1;
+}
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+  QuickLineTimings();
+  return 0;
+}
+
+static std::vector<uint8_t> g_buf;
+uint8_t *Buf(size_t n) {
+  g_buf.assign(n, 0xEE);
+  return g_buf.data();
 }
 
 // The library puts its lines into raw mode and flushes them; a socket

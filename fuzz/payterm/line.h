@@ -34,7 +34,12 @@ class ReaderLine {
   std::string written_;
 };
 
-// Shortest line timings and no pauses; call once before the first input.
+// Shortest line timings and no pauses; line.cpp's LLVMFuzzerInitialize
+// calls it before the first input.
 void QuickLineTimings();
+
+// An output buffer of n bytes filled with 0xEE, so that what the library
+// leaves unwritten shows; valid until the next call.
+uint8_t *Buf(size_t n);
 
 #endif

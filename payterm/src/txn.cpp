@@ -94,6 +94,29 @@ int parse_ac(const uint8_t* d, size_t n, AcResult* out) {
   return 0;
 }
 
+namespace {
+
+// GENERATE AC with reference control p1 over the card's data object list
+// dolTag (CDOL1 0x8C or CDOL2 0x8D), filled from the terminal's data.
+int generate_ac(const Application& app, const TermData& td, uint32_t dolTag, uint8_t p1,
+                AcResult* ac) {
+  Tlv dol;
+  if (!find_record_object(app, dolTag, &dol)) return PAYTERM_E_CARD_DATA;
+  static uint8_t list[512];
+  size_t listLen = terminal_list(td, list, sizeof list);
+  uint8_t cmd[261] = {0x80, 0xAE, p1, 0x00};
+  size_t n = 0;
+  int b = dol_build(dol.value, dol.len, list, listLen, cmd + 5, 255, &n);
+  if (b != 0) return b == -1 ? -1 : PAYTERM_E_CARD_DATA;
+  cmd[4] = static_cast<uint8_t>(n);
+  cmd[5 + n] = 0x00;
+  static Reply r;
+  int rc = exchange(cmd, n + 6, &r);
+  return rc == 0 ? parse_ac(r.buf, r.len, ac) : rc;
+}
+
+}  // namespace
+
 int ic_data_text(const Application& app, const TermData& td, const AcResult& ac,
                  const uint8_t* atc9f13, char* icData, char* icDataLen) {
   static const uint8_t k9F33[3] = {0x20, 0xA1, 0x00};
@@ -174,24 +197,7 @@ int Dc_GenARQC(const char* txData, const char* aidList, char* cardRecord, char* 
   if (rc == 0) {
     card_record_text(app, static_cast<char>(g_ICTYPE), cardRecord);
     card_info_text(app, "AEJM", false, cardInfo);
-    Tlv cdol1;
-    static uint8_t list[512];
-    size_t listLen = terminal_list(td, list, sizeof list);
-    uint8_t cmd[261] = {0x80, 0xAE, 0x80, 0x00};
-    size_t n = 0;
-    if (!find_record_object(app, 0x8C, &cdol1)) {
-      rc = PAYTERM_E_CARD_DATA;
-    } else {
-      int b = dol_build(cdol1.value, cdol1.len, list, listLen, cmd + 5, 255, &n);
-      rc = b == 0 ? 0 : b == -1 ? -1 : PAYTERM_E_CARD_DATA;
-    }
-    if (rc == 0) {
-      cmd[4] = static_cast<uint8_t>(n);
-      cmd[5 + n] = 0x00;
-      static Reply r;
-      rc = exchange(cmd, n + 6, &r);
-      if (rc == 0) rc = parse_ac(r.buf, r.len, &ac);
-    }
+    rc = generate_ac(app, td, 0x8C, 0x80, &ac);  // ARQC over CDOL1
   }
   if (rc == 0) {
     uint8_t last[2];
@@ -271,26 +277,9 @@ int Dc_ARPC_ExeICScript(const char* issuerData, char* icData, char* icDataLen) {
   size_t nres = 0;
   for (int i = 0; i < n71; ++i, nres += 5) run_script(scripts71[i], results + nres);
 
-  int rc = 0;
   AcResult ac;
-  Tlv cdol2;
-  static uint8_t list[512];
-  size_t listLen = terminal_list(td, list, sizeof list);
-  uint8_t cmd[261] = {0x80, 0xAE, static_cast<uint8_t>(approving(td.arc) ? 0x40 : 0x00), 0x00};
-  size_t n = 0;
-  if (!find_record_object(app, 0x8D, &cdol2)) {
-    rc = PAYTERM_E_CARD_DATA;
-  } else {
-    int b = dol_build(cdol2.value, cdol2.len, list, listLen, cmd + 5, 255, &n);
-    rc = b == 0 ? 0 : b == -1 ? -1 : PAYTERM_E_CARD_DATA;
-  }
-  if (rc == 0) {
-    cmd[4] = static_cast<uint8_t>(n);
-    cmd[5 + n] = 0x00;
-    static Reply r;
-    rc = exchange(cmd, n + 6, &r);
-    if (rc == 0) rc = parse_ac(r.buf, r.len, &ac);
-  }
+  // TC when the issuer approved, AAC otherwise, over CDOL2.
+  int rc = generate_ac(app, td, 0x8D, approving(td.arc) ? 0x40 : 0x00, &ac);
   if (rc == 0) {
     for (int i = 0; i < n72; ++i, nres += 5) run_script(scripts72[i], results + nres);
     uint8_t out[PAYTERM_ICDATA_SIZE / 2];
