@@ -5,6 +5,7 @@
 # Usage: scripts/bench.sh   (BENCH_SECONDS=3, BENCH_ROUNDS=3 for the HTTP runs)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/bench/nginx.sh"
 "$top/scripts/install-deps.sh" "$top/scripts/bench-packages.txt" >/dev/null
 dir=$top/build-bench
 cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DHW_BUILD_BENCH=ON -DHW_BUILD_TESTS=OFF >/dev/null
@@ -59,27 +60,7 @@ read -r rss1 pss1 < <(mem "$svc")
 
 # 2. The whole service against nginx on the same loopback load.
 nginx_port=$("$bin/bench_transport_server" --free-port)
-mkdir -p "$work/nginx/logs" "$work/nginx/tmp"
-cat > "$work/nginx/nginx.conf" <<CONF
-daemon off;
-worker_processes 1;
-error_log $work/nginx/logs/error.log;
-pid $work/nginx/nginx.pid;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  client_body_temp_path $work/nginx/tmp/body;
-  proxy_temp_path $work/nginx/tmp/proxy;
-  fastcgi_temp_path $work/nginx/tmp/fastcgi;
-  uwsgi_temp_path $work/nginx/tmp/uwsgi;
-  scgi_temp_path $work/nginx/tmp/scgi;
-  keepalive_requests 100000000;
-  server { listen 127.0.0.1:$nginx_port; location / { default_type application/json; return 200 'welcome to httpserver\n'; } }
-}
-CONF
-"$(command -v nginx || echo /usr/sbin/nginx)" -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/logs/error.log" &
-pids+=($!)
-for _ in $(seq 50); do (exec 3<>"/dev/tcp/127.0.0.1/$nginx_port") 2>/dev/null && break; sleep 0.1; done
+start_nginx "$work" "$nginx_port" 'welcome to httpserver\n'
 printf 'wrk.method = "POST"\nwrk.body = %s\n' "'$body'" > "$work/card.lua"
 rate() { wrk -t1 -c"$2" -d"${secs}s" ${3:+-s "$3"} "$1" | awk '/^Requests\/sec:/ {print $2}'; }
 svc_rows=""

@@ -11,7 +11,7 @@ rounds=${BENCH_ROUNDS:-3}
 server_bin=$build/bin/bench_transport_server
 [ -x "$server_bin" ] || { echo "missing $server_bin (build with -DHW_BUILD_BENCH=ON)"; exit 1; }
 command -v wrk >/dev/null || { echo "wrk is not installed"; exit 1; }
-nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
+. "$(dirname "$0")/../nginx.sh"
 
 work=$(mktemp -d /tmp/hwtransport-bench-XXXXXX)
 pids=()
@@ -34,36 +34,7 @@ for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
 our_port=$(head -n 1 "$work/port")
 
 nginx_port=$("$server_bin" --free-port)
-mkdir -p "$work/nginx/logs" "$work/nginx/tmp"
-cat > "$work/nginx/nginx.conf" <<CONF
-daemon off;
-worker_processes 1;
-error_log $work/nginx/logs/error.log;
-pid $work/nginx/nginx.pid;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  client_body_temp_path $work/nginx/tmp/body;
-  proxy_temp_path $work/nginx/tmp/proxy;
-  fastcgi_temp_path $work/nginx/tmp/fastcgi;
-  uwsgi_temp_path $work/nginx/tmp/uwsgi;
-  scgi_temp_path $work/nginx/tmp/scgi;
-  keepalive_requests 100000000;
-  server {
-    listen 127.0.0.1:$nginx_port;
-    location / {
-      default_type application/json;
-      return 200 '{"ok":true}\n';
-    }
-  }
-}
-CONF
-"${pin_srv[@]}" "$nginx_bin" -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/logs/error.log" &
-pids+=($!)
-for _ in $(seq 50); do
-  (exec 3<>"/dev/tcp/127.0.0.1/$nginx_port") 2>/dev/null && break
-  sleep 0.1
-done
+start_nginx "$work" "$nginx_port" '{"ok":true}\n' "${pin_srv[@]}"
 
 rate() { # port connections
   "${pin_load[@]}" wrk -t1 -c"$2" -d"${secs}s" "http://127.0.0.1:$1/" | awk '/^Requests\/sec:/ {print $2}'

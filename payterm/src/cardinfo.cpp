@@ -87,6 +87,21 @@ int read_card(const char* tagList, char* cardInfo, char* icType, char* cardRecor
   return rc;
 }
 
+namespace {
+
+// The Wy_ calls' read: reader and card kind for this call, the listed tags
+// into info (the card record is read but not handed out).
+int wy_read(int icdev, int cardType, const char* tags, const ReadOptions& o, char* info) {
+  g_icdev = icdev;
+  g_Wy_type = cardType;
+  static char record[PAYTERM_CARDREC_SIZE];
+  info[0] = '\0';
+  char iface = 0;
+  return read_card(tags, info, &iface, record, o);
+}
+
+}  // namespace
+
 }  // namespace payterm
 
 using namespace payterm;
@@ -101,15 +116,10 @@ int Dc_GetICCardInfo(const char* tagList, const char* aidList, char* cardInfo, c
 }
 
 int Wy_GetBankAccountNumber(int icdev, int cardType, char* pan) {
-  g_icdev = icdev;
-  g_Wy_type = cardType;
-  static char info[PAYTERM_CARDINFO_SIZE];
-  static char record[PAYTERM_CARDREC_SIZE];
-  info[0] = '\0';
-  char iface = 0;
   ReadOptions o;
   o.panOnly = true;
-  int rc = read_card("A", info, &iface, record, o);
+  static char info[PAYTERM_CARDINFO_SIZE];
+  int rc = wy_read(icdev, cardType, "A", o, info);
   std::string digits;
   if (info_value(info, 'A', &digits) && !digits.empty()) {
     // No card number has more than 19 digits.
@@ -120,15 +130,10 @@ int Wy_GetBankAccountNumber(int icdev, int cardType, char* pan) {
 }
 
 int Wy_GetBankMagInfo(int icdev, int cardType, char* track1, char* track2, char* track3) {
-  g_icdev = icdev;
-  g_Wy_type = cardType;
-  static char info[PAYTERM_CARDINFO_SIZE];
-  static char record[PAYTERM_CARDREC_SIZE];
-  info[0] = '\0';
-  char iface = 0;
   ReadOptions o;
   o.tracksOnly = true;
-  int rc = read_card("EF", info, &iface, record, o);
+  static char info[PAYTERM_CARDINFO_SIZE];
+  int rc = wy_read(icdev, cardType, "EF", o, info);
   std::string v;
   if (track2 != nullptr && info_value(info, 'E', &v)) put_text(track2, v);
   if (track1 != nullptr && info_value(info, 'F', &v)) put_text(track1, v);
