@@ -154,6 +154,21 @@ int answer(int fd) {
   return b == 0 ? 0 : -static_cast<int>(b);
 }
 
+// What follows the marker: status, length, that many data bytes, check.
+struct IcBody {
+  uint8_t status;
+  uint8_t n;
+  uint8_t data[256];
+  uint8_t check;
+};
+
+bool get_body(int fd, IcBody* r) {
+  if (!get(fd, &r->status) || !get(fd, &r->n)) return false;
+  for (unsigned i = 0; i < r->n; ++i)
+    if (!get(fd, &r->data[i])) return false;
+  return get(fd, &r->check);
+}
+
 }  // namespace
 
 int ic_mysend(int fd, const uint8_t* frame) {
@@ -186,22 +201,16 @@ int ic_myrecive1(int fd, uint8_t* out) {
   }
   if (!marker) return kIcNoAnswer;
   if (hs && put1(fd, 0x00) != 0 && put1(fd, 0x00) != 0) return -1;
-  uint8_t s;
-  uint8_t n;
-  if (!get(fd, &s) || !get(fd, &n)) return kIcNoAnswer;
-  uint8_t data[256];
-  for (unsigned i = 0; i < n; ++i)
-    if (!get(fd, &data[i])) return kIcNoAnswer;
-  uint8_t check;
-  if (!get(fd, &check)) return kIcNoAnswer;
-  if (s != 0) return -static_cast<int>(s);
-  if (check != ic_reply_check(data, n)) {
+  IcBody r;
+  if (!get_body(fd, &r)) return kIcNoAnswer;
+  if (r.status != 0) return -static_cast<int>(r.status);
+  if (r.check != ic_reply_check(r.data, r.n)) {
     if (hs) put1(fd, 0x01);
     return kIcBadCheck;
   }
   if (hs) put1(fd, 0x00);
-  if (out != nullptr && n > 0) memcpy(out, data, n);
-  return n;
+  if (out != nullptr && r.n > 0) memcpy(out, r.data, r.n);
+  return r.n;
 }
 
 int ic_myrecive(int fd, uint8_t* out) {
@@ -213,18 +222,12 @@ int ic_myrecive(int fd, uint8_t* out) {
   // A first byte 0x00 must not read as an empty success.
   if (b != kIcMarker) return b == 0 ? -1 : -static_cast<int>(b);
   if (hs) put1(fd, 0x00);
-  uint8_t s;
-  uint8_t n;
-  if (!get(fd, &s) || !get(fd, &n)) return kIcNoAnswer;
-  uint8_t data[256];
-  for (unsigned i = 0; i < n; ++i)
-    if (!get(fd, &data[i])) return kIcNoAnswer;
-  uint8_t check;
-  if (!get(fd, &check)) return kIcNoAnswer;
+  IcBody r;
+  if (!get_body(fd, &r)) return kIcNoAnswer;
   if (hs) put1(fd, 0x00);
-  if (check != ic_reply_check(data, n)) return kIcBadCheck;
-  if (out != nullptr && n > 0) memcpy(out, data, n);
-  return n;
+  if (r.check != ic_reply_check(r.data, r.n)) return kIcBadCheck;
+  if (out != nullptr && r.n > 0) memcpy(out, r.data, r.n);
+  return r.n;
 }
 
 int ic_datacomm(int fd, const uint8_t* frame, uint8_t* out) {
