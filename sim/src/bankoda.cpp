@@ -35,7 +35,9 @@ static Bytes certify(const crypto::RsaKey& signer, Bytes body, const Bytes& hash
   body.resize(n - 22, 0xBB);
   Bytes hashed = body;
   append(hashed, hashExtra);
-  Bytes x{0x6A};
+  Bytes x;
+  x.reserve(n);
+  x.push_back(0x6A);
   append(x, body);
   append(x, crypto::sha1(hashed));
   x.push_back(0xBC);
