@@ -91,26 +91,6 @@ bool FdLimits(pid_t pid, long *soft, long *hard) {
   return false;
 }
 
-std::string ClientFrame(int opcode, const std::string &payload, bool fin) {
-  std::string f;
-  f += static_cast<char>((fin ? 0x80 : 0) | (opcode & 0x0F));
-  const uint64_t n = payload.size();
-  if (n < 126) {
-    f += static_cast<char>(0x80 | n);
-  } else if (n < 65536) {
-    f += static_cast<char>(0x80 | 126);
-    f += static_cast<char>(n >> 8);
-    f += static_cast<char>(n & 0xFF);
-  } else {
-    f += static_cast<char>(0x80 | 127);
-    for (int i = 7; i >= 0; i--) f += static_cast<char>((n >> (8 * i)) & 0xFF);
-  }
-  const unsigned char key[4] = {0x9C, 0x05, 0x61, 0xE2};
-  f.append(reinterpret_cast<const char *>(key), 4);
-  for (size_t i = 0; i < n; i++) f += static_cast<char>(payload[i] ^ key[i % 4]);
-  return f;
-}
-
 std::string ServerFrame(int opcode, const std::string &payload) {
   std::string f;
   f += static_cast<char>(0x80 | opcode);

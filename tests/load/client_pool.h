@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "hw_harness.h"
+
 namespace load {
 
 // Raises this process's soft RLIMIT_NOFILE to its hard limit; returns the
@@ -24,8 +26,7 @@ long RssKiB(pid_t pid);
 // Soft and hard "Max open files" of a process from /proc/<pid>/limits.
 bool FdLimits(pid_t pid, long *soft, long *hard);
 
-// A masked client frame (FIN set), as a browser sends it.
-std::string ClientFrame(int opcode, const std::string &payload, bool fin = true);
+using hwtest::ClientFrame;  // a masked client frame, as a browser sends it
 // An unmasked server frame: what the service must send for a text reply.
 std::string ServerFrame(int opcode, const std::string &payload);
 // The upgrade request every WebSocket client here sends, and the exact reply.

@@ -177,7 +177,7 @@ std::unique_ptr<WsConn> WsConn::Open(int port, const std::string &path, int time
   return c;
 }
 
-bool WsConn::SendFrame(int opcode, const std::string &payload, bool fin) {
+std::string ClientFrame(int opcode, const std::string &payload, bool fin) {
   std::string f;
   f += static_cast<char>((fin ? 0x80 : 0) | (opcode & 0x0F));
   const size_t n = payload.size();
@@ -194,7 +194,11 @@ bool WsConn::SendFrame(int opcode, const std::string &payload, bool fin) {
   const unsigned char key[4] = {0x37, 0xFA, 0x21, 0x3D};
   f.append(reinterpret_cast<const char *>(key), 4);
   for (size_t i = 0; i < n; i++) f += static_cast<char>(payload[i] ^ key[i % 4]);
-  return Send(f);
+  return f;
+}
+
+bool WsConn::SendFrame(int opcode, const std::string &payload, bool fin) {
+  return Send(ClientFrame(opcode, payload, fin));
 }
 
 bool WsConn::ReadFrame(Frame &f, int timeout_ms) {

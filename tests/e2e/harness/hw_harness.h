@@ -49,6 +49,9 @@ struct Frame {
   std::string payload;
 };
 
+// A masked client frame (FIN set unless fin is false), as a browser sends it.
+std::string ClientFrame(int opcode, const std::string &payload, bool fin = true);
+
 // A WebSocket client connection (client frames are masked).
 class WsConn : public Conn {
  public:
