@@ -16,4 +16,5 @@ if [ ! -f "$here/node_modules/playwright-core/package.json" ]; then
   echo "SKIP: playwright-core is not installed in tests/browser (scripts/install-browser-deps.sh runs npm ci)"
   exit 77
 fi
-cd "$here" && exec node --test --test-reporter=spec testpage.test.mjs
+# Every *.test.mjs here, one file at a time: they share port 7776.
+cd "$here" && exec node --test --test-concurrency=1 --test-reporter=spec ./*.test.mjs
