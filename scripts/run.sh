@@ -9,7 +9,9 @@
 #   --real-reader  no virtual reader: hwservice drives the USB reader attached
 #
 # The hidapi shim that puts hwservice on the virtual reader is preloaded into
-# that one process only. Logs: build/run/hwservice.log, build/run/vreader.log.
+# that one process only. It builds only the programs it runs, in build/ (about
+# a minute on two cores the first time); scripts/test.sh builds the rest.
+# Logs: build/build.log, build/run/hwservice.log, build/run/vreader.log.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 port=7776
@@ -19,11 +21,19 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --real-reader) real=1 ;;
     --profile) [ $# -ge 2 ] || { echo "run.sh: --profile needs a value" >&2; exit 2; }; profile=$2; shift ;;
-    -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
     *) echo "run.sh: unknown option $1 (try --help)" >&2; exit 2 ;;
   esac
   shift
 done
+
+# A profile that names nothing is an option error, found before a long build.
+if [ "$real" = 0 ]; then
+  case $profile in
+    */*) [ -f "$profile" ] ;;
+    *) [ -f "$profile" ] || [ -f "$top/sim/profiles/${profile%.json}.json" ] ;;
+  esac || { echo "run.sh: no profile $profile (a name from sim/profiles/ or a file)" >&2; exit 2; }
+fi
 
 say() { printf '%s\n' "$*"; }
 port_in_use() { (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; }
@@ -43,15 +53,45 @@ else sock=/tmp/vreader-$(id -u).sock; fi
 # Refuse early, before a long build, when the port is taken.
 port_in_use && refuse_port "$(port_owner)"
 
+say "[1/4] Checking the Debian packages it needs..."
 "$top/scripts/install-deps.sh"
-mkdir -p "$top/build"
-say "Building into build/ (the first build takes several minutes; output in build/build.log)..."
-if ! "$top/scripts/build.sh" >"$top/build/build.log" 2>&1; then
-  tail -n 40 "$top/build/build.log"
+
+# Only the programs it runs (target run_programs: hwservice, vreader,
+# vreaderctl and the hidapi shim) are built, in build/ like scripts/build.sh,
+# so a later scripts/test.sh reuses them. The test programs are not built.
+dir=$top/build
+mkdir -p "$dir"
+log=$dir/build.log
+say "[2/4] Configuring build/ (output in build/build.log)..."
+if ! cmake -S "$top" -B "$dir" >"$log" 2>&1; then
+  tail -n 40 "$log"
+  say "run.sh: configuring failed; the whole output is in build/build.log."
+  exit 1
+fi
+say "[3/4] Building hwservice and the virtual reader (about a minute the first time on two cores)..."
+# The build's own percentage, one line per step of ten (in place on a terminal).
+show_progress() {
+  local last=-1 pct
+  while IFS= read -r line; do
+    printf '%s\n' "$line" >>"$log"
+    [[ $line =~ ^\[\ *([0-9]+)%\] ]] || continue
+    pct=${BASH_REMATCH[1]}
+    if [ -t 1 ]; then
+      [ "$pct" != "$last" ] && printf '\r      %3d%%' "$pct"
+    elif [ $((pct / 10)) != $((last / 10)) ] || [ "$last" = -1 ]; then
+      printf '      %3d%%\n' "$pct"
+    fi
+    last=$pct
+  done
+  [ -t 1 ] && [ "$last" != -1 ] && printf '\n'
+  return 0
+}
+# pipefail: the build's own status decides.
+if ! cmake --build "$dir" -j "$(nproc)" --target run_programs 2>&1 | show_progress; then
+  tail -n 40 "$log"
   say "run.sh: the build failed; the whole output is in build/build.log."
   exit 1
 fi
-dir=$(tail -n 1 "$top/build/build.log")
 bin=$dir/bin
 run=$dir/run
 mkdir -p "$run"
@@ -76,6 +116,7 @@ stop_all() {
 trap 'stop_all; exit 0' INT TERM
 trap stop_all EXIT
 
+say "[4/4] Starting$([ "$real" = 0 ] && echo " the virtual reader and") hwservice..."
 preload=()
 if [ "$real" = 0 ]; then
   if "$bin/vreaderctl" --socket "$sock" ping >/dev/null 2>&1; then
