@@ -25,17 +25,20 @@
   // ties each reply to its request.
   var SEQ_MEMBER = "HwSeq";
 
+  // Chinese and English. The Chinese is written as \u escapes: a classic
+  // script is decoded in the page's own charset (often GBK), and the file
+  // must read the same in all of them.
   var TEXTS = {
-    NOT_REACHABLE: ["无法连接读卡服务，请确认 hwservice 已启动", "The card-reader service does not answer; is hwservice running?"],
-    BLOCKED: ["浏览器禁止本页面访问本机的读卡服务（本地网络访问权限）",
+    NOT_REACHABLE: ["\u65e0\u6cd5\u8fde\u63a5\u8bfb\u5361\u670d\u52a1\uff0c\u8bf7\u786e\u8ba4 hwservice \u5df2\u542f\u52a8", "The card-reader service does not answer; is hwservice running?"],
+    BLOCKED: ["\u6d4f\u89c8\u5668\u7981\u6b62\u672c\u9875\u9762\u8bbf\u95ee\u672c\u673a\u7684\u8bfb\u5361\u670d\u52a1\uff08\u672c\u5730\u7f51\u7edc\u8bbf\u95ee\u6743\u9650\uff09",
               "The browser blocks this page from reaching the card-reader service on this computer (local network access permission)"],
-    TIMEOUT: ["读卡服务未在规定时间内应答", "The card-reader service did not answer in time"],
-    CONNECTION_LOST: ["与读卡服务的连接已断开", "The connection to the card-reader service was lost"],
-    BAD_REPLY: ["读卡服务的应答无法识别", "The reply of the card-reader service cannot be read"],
-    REFUSED: ["读卡服务拒绝了格式错误的请求", "The card-reader service refused the request as malformed"],
-    BAD_REQUEST: ["请求参数错误", "Invalid request"],
-    CLOSED: ["连接已由页面关闭", "The page closed the connection"],
-    FAILED: ["读卡失败", "The operation failed"],
+    TIMEOUT: ["\u8bfb\u5361\u670d\u52a1\u672a\u5728\u89c4\u5b9a\u65f6\u95f4\u5185\u5e94\u7b54", "The card-reader service did not answer in time"],
+    CONNECTION_LOST: ["\u4e0e\u8bfb\u5361\u670d\u52a1\u7684\u8fde\u63a5\u5df2\u65ad\u5f00", "The connection to the card-reader service was lost"],
+    BAD_REPLY: ["\u8bfb\u5361\u670d\u52a1\u7684\u5e94\u7b54\u65e0\u6cd5\u8bc6\u522b", "The reply of the card-reader service cannot be read"],
+    REFUSED: ["\u8bfb\u5361\u670d\u52a1\u62d2\u7edd\u4e86\u683c\u5f0f\u9519\u8bef\u7684\u8bf7\u6c42", "The card-reader service refused the request as malformed"],
+    BAD_REQUEST: ["\u8bf7\u6c42\u53c2\u6570\u9519\u8bef", "Invalid request"],
+    CLOSED: ["\u8fde\u63a5\u5df2\u7531\u9875\u9762\u5173\u95ed", "The page closed the connection"],
+    FAILED: ["\u8bfb\u5361\u5931\u8d25", "The operation failed"],
   };
 
   function text(code, detail) {

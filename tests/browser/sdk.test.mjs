@@ -166,6 +166,50 @@ describe("the library's two forms on a page of another origin", () => {
   });
 });
 
+describe("a page on the internet", () => {
+  const BLOCKED = "BLOCKED 浏览器禁止本页面访问本机的读卡服务（本地网络访问权限） / The browser blocks " +
+                  "this page from reaching the card-reader service on this computer (local network access permission)";
+  // Chromium keeps a public page from this computer: always when the page
+  // is not https, else until the user allows it.
+  const CASES = [
+    ["http page", "http://public.example", false, BLOCKED],
+    ["https page, allowed", "https://public.example", true, JSON.stringify(EXPECTED.readSocialCardRegion)],
+  ];
+
+  test("is blocked from this computer unless allowed; the library tells so", async () => {
+    for (const [name, origin, allowed, expected] of CASES) {
+      const context = await browser.newContext();
+      try {
+        if (allowed) await context.grantPermissions(["local-network-access"]);
+        const pub = await context.newPage();
+        await pub.route(`${origin}/**`, (route) => {
+          const file = new URL(route.request().url()).pathname;
+          if (file.startsWith("/lib/")) {
+            return route.fulfill({ contentType: "text/javascript", body: fs.readFileSync(path.join(sdkSource, path.basename(file))) });
+          }
+          return route.fulfill({ contentType: "text/html", body: '<script src="/lib/hwservice.global.js"></script>' });
+        });
+        await pub.goto(`${origin}/`);
+        for (const transport of ["http", "websocket"]) {
+          const got = await pub.evaluate(async (t) => {
+            const hw = new HwService({ transport: t, region: "440100" });
+            try {
+              return JSON.stringify(await hw.readSocialCardRegion());
+            } catch (e) {
+              return `${e.code} ${e.message}`;
+            } finally {
+              hw.close();
+            }
+          }, transport);
+          assert.equal(got, expected, `${name} over ${transport}`);
+        }
+      } finally {
+        await context.close();
+      }
+    }
+  });
+});
+
 describe("a stopped service", () => {
   test("gives the library's \"not reachable\" error on both transports", async () => {
     // A sanitizer finding or a crash at exit shows in the status.

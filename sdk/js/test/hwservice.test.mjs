@@ -4,6 +4,7 @@
 // reconnecting and its back-off.
 import { after, describe, test } from "node:test";
 import assert from "node:assert/strict";
+import fs from "node:fs";
 import net from "node:net";
 import { HwService, HwServiceError } from "../hwservice.js";
 import { FakeService, reply } from "./fake_service.mjs";
@@ -165,6 +166,13 @@ for (const transport of ["http", "websocket"]) {
     });
   });
 }
+
+test("the library's files are ASCII: a classic script is decoded in the page's charset", () => {
+  for (const name of ["hwservice.js", "hwservice.global.js"]) {
+    const bytes = fs.readFileSync(new URL(`../${name}`, import.meta.url));
+    assert.equal(bytes.findIndex((b) => b > 0x7e || (b < 0x20 && b !== 0x0a)), -1, name);
+  }
+});
 
 describe("HTTP road", () => {
   test("an empty reply means the service refused the request; available() reads /api/hello", async () => {
