@@ -217,7 +217,7 @@ describe("WebSocket road", () => {
     const fake = await manual();
     const hw = new HwService({ url: fake.url, transport: "websocket", heartbeatMs: 20 });
     try {
-      const calls = [hw.readSocialCardRegion(), hw.call("DKQ0001", {}, { timeoutMs: 300 }), hw.readIdCard(), hw.readBankCardNumber()];
+      const calls = [hw.readSocialCardRegion(), hw.call("DKQ0001", {}, { timeoutMs: 1000 }), hw.readIdCard(), hw.readBankCardNumber()];
       const [a, b, c, d] = await fake.next(4);
       assert.deepEqual([a, b, c, d].map((m) => m.request.HwSeq), [1, 2, 3, 4]);
       // Let HeartBeats pass first, then answer the first; the second times out
