@@ -15,3 +15,9 @@ cd "$top/tests/browser"
 want=$(node -p 'require("./package-lock.json").packages["node_modules/playwright-core"].version')
 have=$(node -p 'require("./node_modules/playwright-core/package.json").version' 2>/dev/null || true)
 [ "$want" = "$have" ] || npm ci --no-audit --no-fund --loglevel=error
+
+# The JavaScript library's TypeScript check (sdk/js/package-lock.json).
+cd "$top/sdk/js"
+want=$(node -p 'require("./package-lock.json").packages["node_modules/typescript"].version')
+have=$(node -p 'require("./node_modules/typescript/package.json").version' 2>/dev/null || true)
+[ "$want" = "$have" ] || npm ci --no-audit --no-fund --loglevel=error

@@ -103,7 +103,8 @@ step "installed files"
 for f in /opt/hwservice/hwservice /opt/hwservice/lib/libtessera.so /opt/hwservice/lib/libportico.so \
          /opt/hwservice/lib/libhidlink.so /opt/hwservice/lib/libpayterm.so /opt/hwservice/lib/libfacet.so \
          /opt/hwservice/lib/libdcrf32.so "/opt/hwservice/测试网页及脚本/GPY/index.html" \
-         /opt/hwservice/web/index.html /usr/bin/hwservice /etc/hwservice/config.ini \
+         /opt/hwservice/web/index.html /opt/hwservice/web/sdk/hwservice.js \
+         /opt/hwservice/web/sdk/hwservice.global.js /usr/bin/hwservice /etc/hwservice/config.ini \
          /lib/udev/rules.d/70-hwservice-reader.rules /etc/xdg/autostart/hwservice.desktop \
          /usr/share/applications/hwservice.desktop /usr/share/icons/hicolor/48x48/apps/hwservice.png \
          /usr/bin/hwservice-virtual /usr/bin/vreader /usr/bin/vreaderctl \

@@ -118,7 +118,9 @@ void HttpServer::HandleHttpEvent(mg_connection *nc, http_message *hm) {
   auto it = s_handler_map.find(uri);
   if (it != s_handler_map.end()) {
     it->second(uri, Text(hm->body), nc, SendHttpRsp);
-  } else if (uri == "/") {
+  } else if (uri == "/" || uri.compare(0, 5, "/sdk/") == 0) {
+    // "/sdk/" holds the JavaScript library for pages; the file server keeps
+    // every path inside the web folder.
     mg_serve_http(nc, hm, s_server_option);
   } else if (uri == "/api/hello") {
     SendHttpRsp(nc, "welcome to httpserver");

@@ -152,6 +152,34 @@ TEST_F(ServerTest, RootServesTheIndexPageBesideTheProgram) {
   EXPECT_EQ(hwtest::HttpBody(r), page);
 }
 
+TEST_F(ServerTest, SdkFolderServesTheJavaScriptLibraryAndNothingOutsideWeb) {
+  // The build copies sdk/js into <build>/bin/web/sdk.
+  struct Case {
+    const char *path;
+    const char *status;
+    const char *source;  // file whose bytes make the body, or null
+  };
+  for (const Case &k : {Case{"/sdk/hwservice.js", "HTTP/1.1 200 OK\r\n", "/sdk/js/hwservice.js"},
+                        Case{"/sdk/hwservice.global.js?v=1", "HTTP/1.1 200 OK\r\n", "/sdk/js/hwservice.global.js"},
+                        Case{"/sdk/../index.html", "HTTP/1.1 403 Forbidden\r\n", nullptr},
+                        Case{"/sdk/%2e%2e/index.html", "HTTP/1.1 403 Forbidden\r\n", nullptr},
+                        Case{"/sdk/none.js", "HTTP/1.1 404 Not Found\r\n", nullptr}}) {
+    SCOPED_TRACE(k.path);
+    auto c = Conn::Open(served_.port());
+    ASSERT_TRUE(c);
+    c->Send(std::string("GET ") + k.path + " HTTP/1.1\r\n\r\n");
+    const std::string r = c->ReadHttpReply();
+    EXPECT_EQ(r.rfind(k.status, 0), 0u) << r;
+    // A page of any origin may import the module.
+    EXPECT_NE(r.find("\r\nAccess-Control-Allow-Origin: *\r\n"), std::string::npos);
+    if (k.source != nullptr) {
+      EXPECT_NE(r.find("\r\nContent-Type: application/javascript\r\n"), std::string::npos);
+      EXPECT_EQ(hwtest::HttpBody(r), hwtest::ReadFile(hwtest::SourceDir() + k.source));
+    }
+  }
+  EXPECT_EQ(Exchange("GET /sdk HTTP/1.1\r\n\r\n"), k501);
+}
+
 TEST_F(ServerTest, WebSocketHeartBeatIsEchoed) {
   auto ws = WsConn::Open(served_.port());
   ASSERT_TRUE(ws);
