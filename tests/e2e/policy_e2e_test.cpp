@@ -158,6 +158,20 @@ TEST_F(PolicyOnReader, AllowedOriginsDecideWhichPagesAreServedOverHttpAndWebSock
       EXPECT_TRUE(WireCommands(vr_).empty()) << oh;  // the reader was not touched
     }
   }
+  // What a refused peer sends behind its request is never read: a pipelined
+  // request, or a frame right after the upgrade.
+  ASSERT_EQ(ctl("clearlog"), "OK");
+  const std::string refused = Post("127.0.0.1:7776", "Origin: https://evil.example\r\n", req);
+  const std::string behind[] = {Post("127.0.0.1:7776", "", req), hwtest::ClientFrame(1, req)};
+  const std::string first[] = {refused, Upgrade("127.0.0.1:7776", "Origin: https://evil.example\r\n")};
+  for (int i = 0; i < 2; i++) {
+    auto c = hwtest::Conn::Open(kPort);
+    ASSERT_TRUE(c);
+    c->Send(first[i] + behind[i]);
+    EXPECT_EQ(c->ReadQuiet(500), Refusal("https://evil.example", kOriginText, i == 0)) << i;
+  }
+  EXPECT_TRUE(WireCommands(vr_).empty());
+
   // Preflights: an allowed origin gets what it asks for, another the refusal.
   const std::string preflight =
       "OPTIONS /http/hardware HTTP/1.1\r\nHost: 127.0.0.1:7776\r\nOrigin: %s\r\nAccess-Control-Request-Method: POST\r\n"
