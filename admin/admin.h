@@ -5,10 +5,10 @@
 #ifndef HWSERVICE_ADMIN_H
 #define HWSERVICE_ADMIN_H
 
+#include <json/json.h>
+
 #include <string>
 #include <vector>
-
-#include <json/json.h>
 
 namespace admin {
 

@@ -16,7 +16,8 @@ const char *const kAllowLists[2] = {"LoopbackNetworkAllowedForUrls", "LocalNetwo
 
 std::string BrowserPattern(const std::string &origin) {
   const size_t sep = origin.find("://*.");
-  std::string p = sep == std::string::npos ? origin : origin.substr(0, sep) + "://[*.]" + origin.substr(sep + 5);
+  std::string p =
+      sep == std::string::npos ? origin : origin.substr(0, sep) + "://[*.]" + origin.substr(sep + 5);
   if (!p.empty() && p.back() == '/') p.pop_back();
   return p;
 }
@@ -25,11 +26,13 @@ bool EditBrowserPolicy(Json::Value *doc, const std::vector<std::string> &pattern
   if (!doc->isObject()) *doc = Json::Value(Json::objectValue);
   bool changed = false;
   for (const char *name : kAllowLists) {
-    Json::Value list = doc->isMember(name) && (*doc)[name].isArray() ? (*doc)[name] : Json::Value(Json::arrayValue);
+    Json::Value list =
+        doc->isMember(name) && (*doc)[name].isArray() ? (*doc)[name] : Json::Value(Json::arrayValue);
     Json::Value out(Json::arrayValue);
     std::vector<std::string> have;
     for (const Json::Value &v : list) {
-      const bool ours = v.isString() && std::find(patterns.begin(), patterns.end(), v.asString()) != patterns.end();
+      const bool ours =
+          v.isString() && std::find(patterns.begin(), patterns.end(), v.asString()) != patterns.end();
       if (remove && ours) {
         changed = true;
         continue;

@@ -176,7 +176,8 @@ int BrowserPolicy(std::vector<std::string> args) {
         }
         for (const char *list : admin::kAllowLists)
           if (doc[list].isArray())
-            for (const Json::Value &v : doc[list]) printf("  %s: %s %s\n", n.c_str(), list, v.asString().c_str());
+            for (const Json::Value &v : doc[list])
+              printf("  %s: %s %s\n", n.c_str(), list, v.asString().c_str());
       }
     }
     return 0;
@@ -229,8 +230,10 @@ int BrowserPolicy(std::vector<std::string> args) {
       written++;
     }
   }
-  if (written == 0) puts(remove ? "nothing to remove" : "no Chromium-based browser found (--all writes every folder)");
-  else puts("Browsers read it when they start (or at chrome://policy, \"Reload policies\").");
+  if (written == 0)
+    puts(remove ? "nothing to remove" : "no Chromium-based browser found (--all writes every folder)");
+  else
+    puts("Browsers read it when they start (or at chrome://policy, \"Reload policies\").");
   return 0;
 }
 
@@ -244,13 +247,17 @@ const char *AddressSpace(const std::string &host) {
   const char *space = "public";
   if (res->ai_family == AF_INET) {
     const uint32_t a = ntohl(reinterpret_cast<sockaddr_in *>(res->ai_addr)->sin_addr.s_addr);
-    if ((a >> 24) == 127) space = "loopback";
-    else if ((a >> 24) == 10 || (a >> 20) == 0xac1 || (a >> 16) == 0xc0a8 || (a >> 16) == 0xa9fe) space = "private";
+    if ((a >> 24) == 127)
+      space = "loopback";
+    else if ((a >> 24) == 10 || (a >> 20) == 0xac1 || (a >> 16) == 0xc0a8 || (a >> 16) == 0xa9fe)
+      space = "private";
   } else if (res->ai_family == AF_INET6) {
     const unsigned char *b = reinterpret_cast<sockaddr_in6 *>(res->ai_addr)->sin6_addr.s6_addr;
     static const unsigned char lo[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-    if (memcmp(b, lo, 16) == 0) space = "loopback";
-    else if ((b[0] & 0xfe) == 0xfc || (b[0] == 0xfe && (b[1] & 0xc0) == 0x80)) space = "private";
+    if (memcmp(b, lo, 16) == 0)
+      space = "loopback";
+    else if ((b[0] & 0xfe) == 0xfc || (b[0] == 0xfe && (b[1] & 0xc0) == 0x80))
+      space = "private";
   }
   freeaddrinfo(res);
   return space;
@@ -288,7 +295,8 @@ bool ServiceAnswers() {
 int Check(const std::vector<std::string> &args) {
   std::string origin;
   for (size_t i = 0; i < args.size(); i++) {
-    if (args[i] == "--origin" && i + 1 < args.size()) origin = args[++i];
+    if (args[i] == "--origin" && i + 1 < args.size())
+      origin = args[++i];
     else {
       fputs(kUsage, stderr);
       return 2;
@@ -300,26 +308,35 @@ int Check(const std::vector<std::string> &args) {
   const bool present = Exists(path);
   if (!LoadPolicy(&text, &p)) return 1;
   printf("policy file: %s%s\n", path.c_str(), present ? "" : " (absent: every page and host is served)");
-  printf("Listen: %s\n", p.loopback_only ? "127.0.0.1 (this computer only; Host must be 127.0.0.1, localhost or [::1])"
-                                         : "0.0.0.0 (every interface), port 7776");
+  printf("Listen: %s\n", p.loopback_only
+                             ? "127.0.0.1 (this computer only; Host must be 127.0.0.1, localhost or [::1])"
+                             : "0.0.0.0 (every interface), port 7776");
   std::string list;
   for (const policy::OriginPattern &o : p.origins) list += " " + o.text;
-  printf("AllowedOrigins:%s\n", p.any_origin ? " * (every page)" : list.empty() ? " (no page)" : list.c_str());
+  printf("AllowedOrigins:%s\n", p.any_origin   ? " * (every page)"
+                                : list.empty() ? " (no page)"
+                                               : list.c_str());
   printf("AllowRemoteHosts: %s\n", p.allow_remote ? "yes" : "no (this computer only)");
   const std::string reader = FindReader();
-  printf("reader: %s\n", reader.empty() ? "not found (no USB device 163c:0a2b)" : ("found, USB device " + reader).c_str());
-  printf("service: %s\n", ServiceAnswers() ? "answering on 127.0.0.1:7776" : "not answering on 127.0.0.1:7776");
+  printf("reader: %s\n",
+         reader.empty() ? "not found (no USB device 163c:0a2b)" : ("found, USB device " + reader).c_str());
+  printf("service: %s\n",
+         ServiceAnswers() ? "answering on 127.0.0.1:7776" : "not answering on 127.0.0.1:7776");
   if (origin.empty()) return 0;
   policy::OriginPattern o;
   std::string why;
-  if (!policy::ParseOriginPattern(origin, &o, &why) || o.any_subdomain) return Fail("\"" + origin + "\": " + (why.empty() ? "give one page's origin" : why));
+  if (!policy::ParseOriginPattern(origin, &o, &why) || o.any_subdomain)
+    return Fail("\"" + origin + "\": " + (why.empty() ? "give one page's origin" : why));
   policy::Request req;
   req.has_origin = true;
   req.origin = origin;
   req.has_host = true;
   req.host = "127.0.0.1:7776";
   const policy::Verdict v = policy::Decide(p, req);
-  printf("page %s: service %s\n", origin.c_str(), v == policy::Verdict::kServe ? "serves it" : (std::string("refuses it with 403: ") + policy::VerdictText(v)).c_str());
+  printf("page %s: service %s\n", origin.c_str(),
+         v == policy::Verdict::kServe
+             ? "serves it"
+             : (std::string("refuses it with 403: ") + policy::VerdictText(v)).c_str());
   if (o.null_origin) return 0;
   const char *space = AddressSpace(o.host);
   if (strcmp(space, "loopback") == 0 || strcmp(space, "private") == 0) {
@@ -332,16 +349,21 @@ int Check(const std::vector<std::string> &args) {
     for (const std::string &n : JsonFiles(Under(b.policyDir))) {
       std::string t;
       Json::Value doc;
-      if (!admin::ReadText(Under(b.policyDir) + "/" + n, &t) || !ParseJson(t, &doc) || !doc.isObject()) continue;
+      if (!admin::ReadText(Under(b.policyDir) + "/" + n, &t) || !ParseJson(t, &doc) || !doc.isObject())
+        continue;
       for (const char *l : admin::kAllowLists)
         if (doc[l].isArray())
           for (const Json::Value &e : doc[l])
-            if (e.isString() && e.asString() == pattern && managed.find(b.name) == std::string::npos) managed += std::string(" ") + b.name;
+            if (e.isString() && e.asString() == pattern && managed.find(b.name) == std::string::npos)
+              managed += std::string(" ") + b.name;
     }
-  const char *where = strcmp(space, "public") == 0 ? "public address" : "address unknown here (treat as public)";
+  const char *where =
+      strcmp(space, "public") == 0 ? "public address" : "address unknown here (treat as public)";
   if (managed.empty())
-    printf("page %s: browser: %s; the browser asks the user for Local Network Access (hwservice-admin browser-policy %s grants it)\n",
-           origin.c_str(), where, origin.c_str());
+    printf(
+        "page %s: browser: %s; the browser asks the user for Local Network Access (hwservice-admin "
+        "browser-policy %s grants it)\n",
+        origin.c_str(), where, origin.c_str());
   else
     printf("page %s: browser: %s; allowed by managed policy in:%s\n", origin.c_str(), where, managed.c_str());
   return 0;

@@ -60,8 +60,8 @@ bool ValidHost(const std::string &h, std::string *reason) {
 }
 
 // scheme://host[:port][/] into its parts, lower-cased, default port filled in.
-bool Split(const std::string &text, bool wildcard, std::string *scheme, std::string *host,
-           int *port, std::string *reason) {
+bool Split(const std::string &text, bool wildcard, std::string *scheme, std::string *host, int *port,
+           std::string *reason) {
   const size_t sep = text.find("://");
   if (sep == std::string::npos) {
     *reason = "not an origin (scheme://host[:port])";

@@ -26,7 +26,7 @@ struct Policy {
   bool loopback_only = false;  // Listen = 127.0.0.1
   bool any_origin = true;      // AllowedOrigins = * (or absent)
   std::vector<OriginPattern> origins;
-  bool allow_remote = true;    // AllowRemoteHosts
+  bool allow_remote = true;  // AllowRemoteHosts
   // True when nothing differs from the open defaults: the service then
   // behaves exactly as without a policy.
   bool IsOpen() const { return !loopback_only && any_origin && allow_remote; }

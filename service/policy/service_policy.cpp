@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <json/json.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,8 +14,6 @@
 #include <memory>
 #include <mutex>
 #include <set>
-
-#include <json/json.h>
 
 #include "policy.h"
 #include "svc_log.h"

@@ -1,8 +1,7 @@
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
@@ -35,7 +34,8 @@ std::vector<std::string> Names(const std::string &dir) {
   std::vector<std::string> n;
   if (DIR *d = opendir(dir.c_str())) {
     while (dirent *e = readdir(d))
-      if (e->d_name[0] != '.' || (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)) n.push_back(e->d_name);
+      if (e->d_name[0] != '.' || (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0))
+        n.push_back(e->d_name);
     closedir(d);
   }
   std::sort(n.begin(), n.end());
@@ -64,20 +64,30 @@ TEST(AdminOrigins, EditsKeepEveryOtherLineAndReplaceTheFileWhole) {
     const char *out;   // expected standard output, or error text (rc != 0)
   } steps[] = {
       {{"list"}, 0, nullptr, "*\n"},
-      {{"deny-origin", "https://a.example.org"}, 1, nullptr,
+      {{"deny-origin", "https://a.example.org"},
+       1,
+       nullptr,
        "hwservice-admin: AllowedOrigins is * (every origin): allow the origins to keep first\n"},
-      {{"allow-origin", "https://a.example.org", "https://*.example.net", "https://a.example.org"}, 0,
+      {{"allow-origin", "https://a.example.org", "https://*.example.net", "https://a.example.org"},
+       0,
        "# Who may read cards\n# AllowedOrigins = *\nListen = 127.0.0.1\n\n; end\n"
        "AllowedOrigins = https://a.example.org https://*.example.net\n",
        nullptr},
-      {{"allow-origin", "https://a.example.org/app"}, 2, nullptr,
-       "hwservice-admin: \"https://a.example.org/app\": an origin has no path, query, fragment or user name\n"},
-      {{"deny-origin", "https://a.example.org"}, 0,
-       "# Who may read cards\n# AllowedOrigins = *\nListen = 127.0.0.1\n\n; end\nAllowedOrigins = https://*.example.net\n",
+      {{"allow-origin", "https://a.example.org/app"},
+       2,
+       nullptr,
+       "hwservice-admin: \"https://a.example.org/app\": an origin has no path, query, fragment or user "
+       "name\n"},
+      {{"deny-origin", "https://a.example.org"},
+       0,
+       "# Who may read cards\n# AllowedOrigins = *\nListen = 127.0.0.1\n\n; end\nAllowedOrigins = "
+       "https://*.example.net\n",
        nullptr},
       {{"list"}, 0, nullptr, "https://*.example.net\n"},
-      {{"deny-origin", "https://*.example.net"}, 0,
-       "# Who may read cards\n# AllowedOrigins = *\nListen = 127.0.0.1\n\n; end\nAllowedOrigins =\n", nullptr},
+      {{"deny-origin", "https://*.example.net"},
+       0,
+       "# Who may read cards\n# AllowedOrigins = *\nListen = 127.0.0.1\n\n; end\nAllowedOrigins =\n",
+       nullptr},
       {{"list"}, 0, nullptr, ""},
   };
   std::string expected = head;
@@ -101,7 +111,8 @@ TEST(AdminOrigins, EditsKeepEveryOtherLineAndReplaceTheFileWhole) {
   hwtest::WriteFile(conf, "# x\nAllowRemoteHosts = perhaps\n");
   const Outcome bad = Admin(root.path(), {"allow-origin", "https://a.example.org"});
   EXPECT_EQ(bad.rc, 1);
-  EXPECT_EQ(bad.err, "hwservice-admin: " + conf + ":2: AllowRemoteHosts must be yes or no, not \"perhaps\"\n");
+  EXPECT_EQ(bad.err,
+            "hwservice-admin: " + conf + ":2: AllowRemoteHosts must be yes or no, not \"perhaps\"\n");
   EXPECT_EQ(hwtest::ReadFile(conf), "# x\nAllowRemoteHosts = perhaps\n");
 }
 
@@ -113,8 +124,9 @@ TEST(AdminBrowserPolicy, MergesIntoWhatIsThereAndRemovesOnlyItsOwn) {
     mkdir((r + d).c_str(), 0755);
   hwtest::WriteFile(r + "/usr/bin/chromium", "");
   const std::string corp = r + "/etc/opt/chrome/policies/managed/corp.json";
-  hwtest::WriteFile(corp, "{\"HomepageLocation\": \"https://intranet\", "
-                          "\"LocalNetworkAccessAllowedForUrls\": [\"https://other.example\"]}");
+  hwtest::WriteFile(corp,
+                    "{\"HomepageLocation\": \"https://intranet\", "
+                    "\"LocalNetworkAccessAllowedForUrls\": [\"https://other.example\"]}");
   const std::string ours = r + "/etc/chromium/policies/managed/hwservice.json";
   const std::string both =
       "{\n  \"LocalNetworkAccessAllowedForUrls\" : \n  [\n    \"https://his.example.org\",\n"
@@ -122,7 +134,8 @@ TEST(AdminBrowserPolicy, MergesIntoWhatIsThereAndRemovesOnlyItsOwn) {
       "    \"https://his.example.org\",\n    \"https://[*.]example.net\"\n  ]\n}\n";
   const std::string corpMerged =
       "{\n  \"HomepageLocation\" : \"https://intranet\",\n  \"LocalNetworkAccessAllowedForUrls\" : \n  [\n"
-      "    \"https://other.example\",\n    \"https://his.example.org\",\n    \"https://[*.]example.net\"\n  ],\n"
+      "    \"https://other.example\",\n    \"https://his.example.org\",\n    \"https://[*.]example.net\"\n  "
+      "],\n"
       "  \"LoopbackNetworkAllowedForUrls\" : \n  [\n    \"https://his.example.org\",\n"
       "    \"https://[*.]example.net\"\n  ]\n}\n";
   // Twice: the second run must not add the entries again.
@@ -137,16 +150,20 @@ TEST(AdminBrowserPolicy, MergesIntoWhatIsThereAndRemovesOnlyItsOwn) {
   EXPECT_EQ(Admin(r, {"browser-policy", "null"}).rc, 2);
 
   const Outcome show = Admin(r, {"browser-policy", "show"});
-  EXPECT_NE(show.out.find("  corp.json: LoopbackNetworkAllowedForUrls https://[*.]example.net\n"), std::string::npos)
+  EXPECT_NE(show.out.find("  corp.json: LoopbackNetworkAllowedForUrls https://[*.]example.net\n"),
+            std::string::npos)
       << show.out;
-  EXPECT_NE(show.out.find("edge (" + r + "/etc/opt/edge/policies/managed): not installed\n"), std::string::npos);
+  EXPECT_NE(show.out.find("edge (" + r + "/etc/opt/edge/policies/managed): not installed\n"),
+            std::string::npos);
 
-  const Outcome rm = Admin(r, {"browser-policy", "--remove", "https://his.example.org", "https://*.example.net"});
+  const Outcome rm =
+      Admin(r, {"browser-policy", "--remove", "https://his.example.org", "https://*.example.net"});
   EXPECT_EQ(rm.rc, 0) << rm.err;
   EXPECT_EQ(Names(r + "/etc/chromium/policies/managed"), std::vector<std::string>{});
-  EXPECT_EQ(hwtest::ReadFile(corp),
-            "{\n  \"HomepageLocation\" : \"https://intranet\",\n  \"LocalNetworkAccessAllowedForUrls\" : \n  [\n"
-            "    \"https://other.example\"\n  ]\n}\n");
+  EXPECT_EQ(
+      hwtest::ReadFile(corp),
+      "{\n  \"HomepageLocation\" : \"https://intranet\",\n  \"LocalNetworkAccessAllowedForUrls\" : \n  [\n"
+      "    \"https://other.example\"\n  ]\n}\n");
 }
 
 TEST(AdminCheck, SaysWhatAPageOfAnOriginGets) {
@@ -160,7 +177,9 @@ TEST(AdminCheck, SaysWhatAPageOfAnOriginGets) {
     const char *origin, *service, *browser;
   } cases[] = {
       {"http://10.1.2.3:8080", "service serves it", "browser: private address, no permission needed"},
-      {"http://127.0.0.1:8080", "service refuses it with 403: Origin not allowed: this page's origin is not in the service's AllowedOrigins",
+      {"http://127.0.0.1:8080",
+       "service refuses it with 403: Origin not allowed: this page's origin is not in the service's "
+       "AllowedOrigins",
        "browser: loopback address, no permission needed"},
       {"http://192.0.2.7", "service serves it",
        "browser: public address; the browser asks the user for Local Network Access (hwservice-admin "
@@ -169,8 +188,10 @@ TEST(AdminCheck, SaysWhatAPageOfAnOriginGets) {
   for (const auto &c : cases) {
     const Outcome run = Admin(r, {"check", "--origin", c.origin});
     EXPECT_EQ(run.rc, 0) << run.err;
-    EXPECT_NE(run.out.find(std::string("page ") + c.origin + ": " + c.service + "\n"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find(std::string("page ") + c.origin + ": " + c.browser + "\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(std::string("page ") + c.origin + ": " + c.service + "\n"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find(std::string("page ") + c.origin + ": " + c.browser + "\n"), std::string::npos)
+        << run.out;
     EXPECT_NE(run.out.find("AllowRemoteHosts: no (this computer only)\n"), std::string::npos) << run.out;
   }
 }

@@ -51,8 +51,10 @@ std::string Exchange(const std::string &addr, const std::string &request) {
     size_t end = in.find("\r\n\r\n"), lf = in.find("\n\n");
     // Those replies also send one LF that Content-Length does not count.
     bool extraLf = false;
-    if (lf != std::string::npos && (end == std::string::npos || lf < end)) end = lf + 2, extraLf = true;
-    else if (end != std::string::npos) end += 4;
+    if (lf != std::string::npos && (end == std::string::npos || lf < end))
+      end = lf + 2, extraLf = true;
+    else if (end != std::string::npos)
+      end += 4;
     if (end == std::string::npos) continue;
     const size_t cl = in.find("Content-Length: ");
     want = cl < end ? end + strtoul(in.c_str() + cl + 16, nullptr, 10) + extraLf : end;
@@ -63,7 +65,8 @@ std::string Exchange(const std::string &addr, const std::string &request) {
 
 std::string Post(const std::string &host, const std::string &originHeader, const std::string &body) {
   return "POST /http/hardware HTTP/1.1\r\nHost: " + host + "\r\n" + originHeader +
-         "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+         "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+         body;
 }
 
 std::string Upgrade(const std::string &host, const std::string &originHeader) {
@@ -74,12 +77,14 @@ std::string Upgrade(const std::string &host, const std::string &originHeader) {
 
 std::string Forbidden(const std::string &acao, const std::string &replyText) {
   return "HTTP/1.1 403 Forbidden\r\nContent-Type: application/json\r\nCache-Control: no-cache\r\n"
-         "Content-Length: " + std::to_string(replyText.size()) + "\r\nAccess-Control-Allow-Origin: " + acao +
+         "Content-Length: " +
+         std::to_string(replyText.size()) + "\r\nAccess-Control-Allow-Origin: " + acao +
          "\r\nVary: Origin\r\nConnection: close\r\n\r\n" + replyText;
 }
 
 const char kOriginText[] = "Origin not allowed: this page's origin is not in the service's AllowedOrigins";
-const char kHostText[] = "Host not allowed: the service answers only requests for 127.0.0.1, localhost or [::1]";
+const char kHostText[] =
+    "Host not allowed: the service answers only requests for 127.0.0.1, localhost or [::1]";
 const char kRemoteText[] = "Remote hosts not allowed: the service answers only this computer";
 
 class PolicyOnReader : public ServiceOnVreader {
@@ -118,7 +123,8 @@ class PolicyOnReader : public ServiceOnVreader {
     struct if_nameindex *ifs = if_nameindex();
     if (ifs == nullptr) return false;
     bool onlyLo = true;
-    for (struct if_nameindex *i = ifs; i->if_index != 0; i++) onlyLo = onlyLo && strcmp(i->if_name, "lo") == 0;
+    for (struct if_nameindex *i = ifs; i->if_index != 0; i++)
+      onlyLo = onlyLo && strcmp(i->if_name, "lo") == 0;
     if_freenameindex(ifs);
     if (!onlyLo) return false;
     const std::string cmd = std::string("ip addr replace ") + kOtherAddr + "/32 dev lo 2>/dev/null";
@@ -135,13 +141,18 @@ TEST_F(PolicyOnReader, AllowedOriginsDecideWhichPagesAreServedOverHttpAndWebSock
   EXPECT_EQ(Exchange("127.0.0.1", Post("127.0.0.1:7776", "Origin: https://evil.example\r\n", req)),
             HttpOk(CardNoReplyText()));
 
-  SetPolicy("# pages of the hospital only\nAllowedOrigins = https://his.example.org, https://*.example.net null\n");
+  SetPolicy(
+      "# pages of the hospital only\nAllowedOrigins = https://his.example.org, https://*.example.net null\n");
   struct {
     const char *origin;  // nullptr: no Origin header
     bool served;
   } cases[] = {
-      {"https://his.example.org", true}, {"https://ward.example.net", true}, {"null", true},
-      {nullptr, true},                   {"https://evil.example", false},    {"http://his.example.org", false},
+      {"https://his.example.org", true},
+      {"https://ward.example.net", true},
+      {"null", true},
+      {nullptr, true},
+      {"https://evil.example", false},
+      {"http://his.example.org", false},
       {"https://example.net", false},
   };
   for (const auto &c : cases) {
@@ -174,7 +185,8 @@ TEST_F(PolicyOnReader, AllowedOriginsDecideWhichPagesAreServedOverHttpAndWebSock
 
   // Preflights: an allowed origin gets what it asks for, another the refusal.
   const std::string preflight =
-      "OPTIONS /http/hardware HTTP/1.1\r\nHost: 127.0.0.1:7776\r\nOrigin: %s\r\nAccess-Control-Request-Method: POST\r\n"
+      "OPTIONS /http/hardware HTTP/1.1\r\nHost: 127.0.0.1:7776\r\nOrigin: "
+      "%s\r\nAccess-Control-Request-Method: POST\r\n"
       "Access-Control-Request-Headers: content-type\r\nAccess-Control-Request-Private-Network: true\r\n\r\n";
   char buf[512];
   snprintf(buf, sizeof buf, preflight.c_str(), "https://ward.example.net");
@@ -188,7 +200,8 @@ TEST_F(PolicyOnReader, AllowedOriginsDecideWhichPagesAreServedOverHttpAndWebSock
 
   // Each refused origin is logged once, however often it comes back.
   const std::string out = svc_->Stdout();
-  const std::string line = std::string("policy: refused origin https://evil.example (from 127.0.0.1): ") + kOriginText + "\n";
+  const std::string line =
+      std::string("policy: refused origin https://evil.example (from 127.0.0.1): ") + kOriginText + "\n";
   ASSERT_NE(out.find(line), std::string::npos) << out;
   EXPECT_EQ(out.find(line, out.find(line) + 1), std::string::npos) << out;
 
@@ -205,7 +218,7 @@ TEST_F(PolicyOnReader, AllowedOriginsDecideWhichPagesAreServedOverHttpAndWebSock
   EXPECT_EQ(Exchange("127.0.0.1", Post("127.0.0.1:7776", "Origin: https://other.example\r\n", req)),
             Refusal("https://other.example", kOriginText));
   EXPECT_NE(svc_->Stdout().find(policyPath_ + ":2: AllowRemoteHosts must be yes or no, not \"perhaps\"; the "
-                                "previous policy stays in force\n"),
+                                              "previous policy stays in force\n"),
             std::string::npos);
 }
 
@@ -220,8 +233,8 @@ TEST_F(PolicyOnReader, RemoteHostsRefusedWhenNotAllowed) {
   EXPECT_EQ(Exchange(kOtherAddr, Upgrade("pc.example:7776", "")), Refusal("*", kRemoteText, false));
   EXPECT_TRUE(WireCommands(vr_).empty());
   EXPECT_EQ(Exchange("127.0.0.1", Post("127.0.0.1:7776", "", req)), ok);
-  EXPECT_NE(svc_->Stdout().find(std::string("policy: refused peer ") + kOtherAddr + " (from " + kOtherAddr + "): " +
-                                kRemoteText + "\n"),
+  EXPECT_NE(svc_->Stdout().find(std::string("policy: refused peer ") + kOtherAddr + " (from " + kOtherAddr +
+                                "): " + kRemoteText + "\n"),
             std::string::npos);
 }
 
@@ -242,8 +255,12 @@ TEST_F(PolicyOnReader, LoopbackListenServesOnlyRequestsNamingThisComputer) {
     const char *host;
     bool served;
   } cases[] = {
-      {"127.0.0.1:7776", true},           {"localhost:7776", true}, {"LOCALHOST", true},
-      {"[::1]:7776", true},               {"127.0.0.1", true},      {"rebound.evil.example:7776", false},
+      {"127.0.0.1:7776", true},
+      {"localhost:7776", true},
+      {"LOCALHOST", true},
+      {"[::1]:7776", true},
+      {"127.0.0.1", true},
+      {"rebound.evil.example:7776", false},
       {"127.0.0.1.evil.example", false},
   };
   for (const auto &c : cases) {
@@ -267,7 +284,8 @@ TEST_F(PolicyOnReader, PolicyThatCannotBeAppliedRefusesStartUp) {
     std::string message;
   } cases[] = {
       {"# x\n\nAllowedOrigins = https://his.example.org/app\n",
-       ":3: AllowedOrigins: \"https://his.example.org/app\": an origin has no path, query, fragment or user name"},
+       ":3: AllowedOrigins: \"https://his.example.org/app\": an origin has no path, query, fragment or user "
+       "name"},
       {"Listen = 192.168.1.5\n", ":1: Listen must be 0.0.0.0 or 127.0.0.1, not \"192.168.1.5\""},
       {"AllowRemoteHost = no\n",
        ":1: unknown key \"AllowRemoteHost\" (known: Listen, AllowedOrigins, AllowRemoteHosts)"},

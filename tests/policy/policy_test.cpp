@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "policy.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -12,27 +12,27 @@ TEST(OriginMatch, PatternAgainstOrigin) {
     bool match;
   } cases[] = {
       {"https://his.example.org", "https://his.example.org", true},
-      {"https://his.example.org", "http://his.example.org", false},       // scheme
-      {"https://his.example.org", "https://his.example.org:8443", false}, // port
-      {"https://his.example.org", "https://his.example.org:443", true},   // default port
+      {"https://his.example.org", "http://his.example.org", false},        // scheme
+      {"https://his.example.org", "https://his.example.org:8443", false},  // port
+      {"https://his.example.org", "https://his.example.org:443", true},    // default port
       {"http://10.1.2.3:8080", "http://10.1.2.3:8080", true},
       {"http://10.1.2.3:8080", "http://10.1.2.3", false},
       {"http://10.1.2.3:80", "http://10.1.2.3", true},
-      {"https://HIS.Example.ORG", "https://his.example.org", true},       // case
+      {"https://HIS.Example.ORG", "https://his.example.org", true},  // case
       {"HTTPS://his.example.org", "https://HIS.EXAMPLE.ORG", true},
-      {"https://his.example.org/", "https://his.example.org", true},     // trailing slash
+      {"https://his.example.org/", "https://his.example.org", true},  // trailing slash
       {"https://his.example.org", "https://his.example.org/", true},
       {"https://his.example.org", "https://his.example.org.evil.net", false},
       {"https://his.example.org", "https://xhis.example.org", false},
-      {"https://*.example.org", "https://a.example.org", true},          // wildcard
+      {"https://*.example.org", "https://a.example.org", true},  // wildcard
       {"https://*.example.org", "https://b.a.example.org", true},
-      {"https://*.example.org", "https://example.org", false},           // not the parent
+      {"https://*.example.org", "https://example.org", false},  // not the parent
       {"https://*.example.org", "https://badexample.org", false},
       {"https://*.example.org", "https://a.example.org.evil.net", false},
       {"https://*.example.org", "http://a.example.org", false},
       {"https://*.example.org:8443", "https://a.example.org:8443", true},
       {"https://*.example.org:8443", "https://a.example.org", false},
-      {"null", "null", true},                                             // file pages
+      {"null", "null", true},  // file pages
       {"null", "https://null", false},
       {"https://his.example.org", "null", false},
       {"https://xn--bcher-kva.example", "https://xn--bcher-kva.example", true},  // IDN
@@ -96,16 +96,20 @@ TEST(PolicyFile, ParsesKeysAndRefusesBadLinesWithLineAndReason) {
       {"AllowRemoteHosts = YES", true, 0, "", false, true, true, 0},
       {"AllowedOrigins = *\n", true, 0, "", false, true, true, 0},
       {"AllowedOrigins =\n", true, 0, "", false, false, true, 0},
-      {"AllowedOrigins = https://a.example.org, http://10.1.2.3:8080 null\n", true, 0, "", false,
-       false, true, 3},
-      {"\n\nListen = localhost\n", false, 3, "Listen must be 0.0.0.0 or 127.0.0.1, not \"localhost\"", false, false, false, 0},
-      {"AllowRemoteHosts = maybe", false, 1, "AllowRemoteHosts must be yes or no, not \"maybe\"", false, false, false, 0},
+      {"AllowedOrigins = https://a.example.org, http://10.1.2.3:8080 null\n", true, 0, "", false, false, true,
+       3},
+      {"\n\nListen = localhost\n", false, 3, "Listen must be 0.0.0.0 or 127.0.0.1, not \"localhost\"", false,
+       false, false, 0},
+      {"AllowRemoteHosts = maybe", false, 1, "AllowRemoteHosts must be yes or no, not \"maybe\"", false,
+       false, false, 0},
       {"# x\nAllowedOrigins = https://a.example.org https://a.example.org/x\n", false, 2,
-       "AllowedOrigins: \"https://a.example.org/x\": an origin has no path, query, fragment or user name", false, false, false, 0},
+       "AllowedOrigins: \"https://a.example.org/x\": an origin has no path, query, fragment or user name",
+       false, false, false, 0},
       {"AllowedOrigins = * https://a.example.org", false, 1,
        "AllowedOrigins: \"*\" stands alone (every origin) or not at all", false, false, false, 0},
       {"AllowedOrigin = *", false, 1,
-       "unknown key \"AllowedOrigin\" (known: Listen, AllowedOrigins, AllowRemoteHosts)", false, false, false, 0},
+       "unknown key \"AllowedOrigin\" (known: Listen, AllowedOrigins, AllowRemoteHosts)", false, false, false,
+       0},
       {"Listen 127.0.0.1", false, 1, "expected \"Key = value\"", false, false, false, 0},
       {"Listen = 127.0.0.1\nlisten = 127.0.0.1\n", false, 2, "listen given twice", false, false, false, 0},
   };
@@ -168,10 +172,18 @@ TEST(PolicyDecision, LoopbackHostNames) {
     const char *host;
     bool loopback;
   } cases[] = {
-      {"127.0.0.1", true},  {"127.0.0.1:7776", true}, {"LOCALHOST:7776", true},
-      {"[::1]", true},      {"[::1]:7776", true},     {"localhost.", false},
-      {"127.0.0.2", false}, {"127.0.0.1:", false},    {"127.0.0.1:77x", false},
-      {"localhost.evil.example", false}, {"", false}, {"[::1]x", false},
+      {"127.0.0.1", true},
+      {"127.0.0.1:7776", true},
+      {"LOCALHOST:7776", true},
+      {"[::1]", true},
+      {"[::1]:7776", true},
+      {"localhost.", false},
+      {"127.0.0.2", false},
+      {"127.0.0.1:", false},
+      {"127.0.0.1:77x", false},
+      {"localhost.evil.example", false},
+      {"", false},
+      {"[::1]x", false},
   };
   for (const auto &c : cases) EXPECT_EQ(policy::IsLoopbackHost(c.host), c.loopback) << c.host;
 }
@@ -182,9 +194,11 @@ TEST(PolicyEdit, AllowedOriginsLineReplacedEverythingElseKept) {
     std::vector<std::string> origins;
     const char *want;
   } cases[] = {
-      {"# comment\n# AllowedOrigins = *\nListen = 127.0.0.1\n", {"https://a.example.org"},
+      {"# comment\n# AllowedOrigins = *\nListen = 127.0.0.1\n",
+       {"https://a.example.org"},
        "# comment\n# AllowedOrigins = *\nListen = 127.0.0.1\nAllowedOrigins = https://a.example.org\n"},
-      {"# c\n  allowedorigins = *  \n; keep\n", {"https://a.example.org", "null"},
+      {"# c\n  allowedorigins = *  \n; keep\n",
+       {"https://a.example.org", "null"},
        "# c\nAllowedOrigins = https://a.example.org null\n; keep\n"},
       {"AllowedOrigins = a\nAllowedOrigins = b\nx = y", {"*"}, "AllowedOrigins = *\nx = y"},
       {"Listen = 127.0.0.1", {}, "Listen = 127.0.0.1\nAllowedOrigins =\n"},
