@@ -36,6 +36,7 @@ all=(
   "payterm_fuzz_tlv      fuzz/payterm/corpus/tlv"
   "payterm_fuzz_profile  fuzz/payterm/corpus/profile"
   "qmxtool_fuzz_ini      fuzz/qmxtool/corpus"
+  "policy_fuzz           fuzz/policy/corpus"
 )
 
 "$top/scripts/install-deps.sh"

@@ -7,6 +7,7 @@
 
 #include "dispatcher.h"
 #include "http_server.h"
+#include "policy/service_policy.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ DaemonState &State() {
 void Daemon() {
   DaemonState &st = State();
   auto server = std::make_shared<HttpServer>();
-  server->Init("7776");
+  server->Init(ServiceListenAddress("7776"));
   server->AddHandler("/http/hardware", DoHttpHandle);
   bool stop;
   {

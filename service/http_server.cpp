@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "dispatcher.h"
+#include "policy/service_policy.h"
 #include "svc_log.h"
 
 namespace {
@@ -101,6 +102,7 @@ void HttpServer::AddHandler(const std::string &uri, RouteHandler handler) {
 void HttpServer::RemoveHandler(const std::string &uri) { s_handler_map.erase(uri); }
 
 void HttpServer::OnHttpWebsocketEvent(mg_connection *nc, int ev, void *ev_data) {
+  if (PolicyTurnsAway(nc, ev, static_cast<http_message *>(ev_data))) return;
   if (ev == MG_EV_HTTP_REQUEST) {
     HandleHttpEvent(nc, static_cast<http_message *>(ev_data));
   } else if (ev == MG_EV_WEBSOCKET_FRAME) {

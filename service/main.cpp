@@ -8,10 +8,12 @@
 #include <QSharedMemory>
 #include <chrono>
 #include <cstdio>
+#include <string>
 
 #include "app_setup.h"
 #include "daemon.h"
 #include "mainwindow.h"
+#include "policy/service_policy.h"
 
 namespace {
 
@@ -30,6 +32,12 @@ void RaiseDescriptorLimit() {
 
 int main(int argc, char *argv[]) {
   RaiseDescriptorLimit();
+  // An administrator's policy that cannot be applied must not leave the door open.
+  std::string policyError;
+  if (!LoadServicePolicy(&policyError)) {
+    fprintf(stderr, "hwservice: %s; not started\n", policyError.c_str());
+    return 1;
+  }
   UseOffscreenWithoutDisplay();
   QApplication app(argc, argv);
 
