@@ -228,7 +228,9 @@ PAYTERM_API int dc_getverhex(int icdev, char* verhex5);
 PAYTERM_API int IC_DATACOMM(int icdev, const unsigned char* frame, unsigned char* out);
 PAYTERM_API int IC_SEND(int icdev, const unsigned char* frame);
 /* Plain receiver (first byte must be 0xAA) and patient receiver (waits
- * for 0xAA over up to 300 reads). out (255); length or code. */
+ * for 0xAA over up to 300 reads). out (255); length or code. Through a D6
+ * terminal's auxiliary port the plain receiver leaves its acknowledgements
+ * to the terminal; the patient receiver always sends its own. */
 PAYTERM_API int IC_RECEIVE(int icdev, unsigned char* out);
 PAYTERM_API int IC_RECEIVE1(int icdev, unsigned char* out);
 /* 0 card present, 1 no card, -1 otherwise. */
