@@ -127,8 +127,10 @@ int ReadCardBas_Step1(AUTHENINFO_S *a, char *err) {
   a->szCardGen[1] = cardGeneration(c.fci, 128, a->szCardCertID);
   a->szCardGen[2] = '\0';
 
+  // All four version bytes: the zeros of a record cut short must not read
+  // as version "1.0", which skips the external authentication.
   std::memset(rec, 0, sizeof rec);
-  if (ReadRecordByID(c.slot, 0x03, 0x06, rec) != 0)
+  if (readRecordValue(c.slot, 0x03, 0x06, rec, 4) != 0)
     return fail(err, "读社保卡规范版本失败", -5);
   if (rec[2] == 0) {
     std::strcpy(a->szSpecVer, "1.0");

@@ -118,7 +118,9 @@ PAYTERM_API int dc_decrement(int icdev, unsigned char adr, unsigned long value);
 PAYTERM_API int dc_decrement_ml(int icdev, unsigned char adr, unsigned long value);
 PAYTERM_API int dc_restore(int icdev, unsigned char adr);
 PAYTERM_API int dc_transfer(int icdev, unsigned char adr);
-/* key16: the 16 key bytes of the reader's key slot. */
+/* Always reads 16 bytes from key16 and sends all 16 (frame: mode, sector,
+ * key16). The buffer must hold 16 bytes whatever the key's length: a 6-byte
+ * key passed in a 6-byte buffer is read past its end. */
 PAYTERM_API int dc_load_key(int icdev, unsigned char mode, unsigned char secnr, const unsigned char* key16);
 PAYTERM_API int dc_check_write(int icdev, const unsigned char* req22);
 PAYTERM_API int dc_anticoll2(int icdev, unsigned char bcnt, unsigned long* snr);
@@ -226,7 +228,9 @@ PAYTERM_API int dc_getverhex(int icdev, char* verhex5);
 PAYTERM_API int IC_DATACOMM(int icdev, const unsigned char* frame, unsigned char* out);
 PAYTERM_API int IC_SEND(int icdev, const unsigned char* frame);
 /* Plain receiver (first byte must be 0xAA) and patient receiver (waits
- * for 0xAA over up to 300 reads). out (255); length or code. */
+ * for 0xAA over up to 300 reads). out (255); length or code. Through a D6
+ * terminal's auxiliary port the plain receiver leaves its acknowledgements
+ * to the terminal; the patient receiver always sends its own. */
 PAYTERM_API int IC_RECEIVE(int icdev, unsigned char* out);
 PAYTERM_API int IC_RECEIVE1(int icdev, unsigned char* out);
 /* 0 card present, 1 no card, -1 otherwise. */
@@ -537,6 +541,12 @@ PAYTERM_API int MyAHex(const char* in, unsigned char* out, int len);
 /* Kernel                                                                */
 /* ------------------------------------------------------------------ */
 
+/* Every kernel call starts a new card: nothing read from an earlier card is
+ * kept (only the configuration and the last selected RID and AID). Each
+ * text output is emptied when the call starts, so a call that fails leaves
+ * no data of an earlier card in it; outputs are filled from this card
+ * only. */
+
 /* Reads the objects named by the letters A..Y of tagList (others skipped,
  * at most PAYTERM_TAGLIST_MAX taken, -302 beyond): cardInfo
  * (PAYTERM_CARDINFO_SIZE) gets per letter the letter, "%03d" of the
@@ -548,8 +558,9 @@ PAYTERM_API int MyAHex(const char* in, unsigned char* out, int len);
 PAYTERM_API int Dc_GetICCardInfo(const char* tagList, const char* aidList, char* cardInfo,
                                  char* icType, char* cardRecord, void* unused);
 /* Host mode: stores icdev and cardType, reads the PAN into pan
- * (PAYTERM_PAN_SIZE, digits only). The PAN is copied whenever the card
- * gave one, even when the result is a failure code. */
+ * (PAYTERM_PAN_SIZE, digits only). The PAN is copied whenever this card
+ * gave one (also from the answer of its failed GPO), even when the result
+ * is a failure code; otherwise pan is left empty. */
 PAYTERM_API int Wy_GetBankAccountNumber(int icdev, int cardType, char* pan);
 /* Host mode: track1 gets 9F1F (raw), track2 the track-2 equivalent data
  * (hex text), each PAYTERM_TRACK_SIZE; track3[0] is cleared. */

@@ -69,7 +69,7 @@ int run_dda(const Application& app, const TermData& base, std::string* dynNumber
   if (b != 0) return b == -1 ? -1 : PAYTERM_E_CARD_DATA;
   cmd[4] = static_cast<uint8_t>(n);
   cmd[5 + n] = 0x00;
-  static Reply r;
+  Reply r;
   rc = exchange(cmd, n + 6, &r);
   if (rc != 0) return rc;
   size_t pos = 0;

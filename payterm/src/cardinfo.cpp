@@ -9,11 +9,6 @@
 
 namespace payterm {
 
-Application& current_app() {
-  static Application app;
-  return app;
-}
-
 namespace {
 
 // The first value of letter in a card-information text.
@@ -56,6 +51,7 @@ void gpo_fallback(const Application& app, const ReadOptions& o, char* cardInfo) 
 
 int read_card(const char* tagList, char* cardInfo, char* icType, char* cardRecord,
               const ReadOptions& o) {
+  empty_texts({cardInfo, cardRecord});
   time_t now = time(nullptr);
   struct tm tm;
   gmtime_r(&now, &tm);
@@ -95,7 +91,9 @@ int wy_read(int icdev, int cardType, const char* tags, const ReadOptions& o, cha
   g_icdev = icdev;
   g_Wy_type = cardType;
   static char record[PAYTERM_CARDREC_SIZE];
-  info[0] = '\0';
+  // Scratch of the last card read: wiped, not merely emptied.
+  memset(info, 0, PAYTERM_CARDINFO_SIZE);
+  memset(record, 0, sizeof record);
   char iface = 0;
   return read_card(tags, info, &iface, record, o);
 }
@@ -116,6 +114,7 @@ int Dc_GetICCardInfo(const char* tagList, const char* aidList, char* cardInfo, c
 }
 
 int Wy_GetBankAccountNumber(int icdev, int cardType, char* pan) {
+  empty_texts({pan});
   ReadOptions o;
   o.panOnly = true;
   static char info[PAYTERM_CARDINFO_SIZE];
@@ -130,6 +129,7 @@ int Wy_GetBankAccountNumber(int icdev, int cardType, char* pan) {
 }
 
 int Wy_GetBankMagInfo(int icdev, int cardType, char* track1, char* track2, char* track3) {
+  empty_texts({track1, track2, track3});
   ReadOptions o;
   o.tracksOnly = true;
   static char info[PAYTERM_CARDINFO_SIZE];
@@ -137,7 +137,6 @@ int Wy_GetBankMagInfo(int icdev, int cardType, char* track1, char* track2, char*
   std::string v;
   if (track2 != nullptr && info_value(info, 'E', &v)) put_text(track2, v);
   if (track1 != nullptr && info_value(info, 'F', &v)) put_text(track1, v);
-  if (track3 != nullptr) track3[0] = '\0';
   return rc;
 }
 

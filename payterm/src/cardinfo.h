@@ -12,9 +12,6 @@ struct ReadOptions {
   bool keepOpen = false;    // leave the card powered on success
 };
 
-// The application of the current dialogue.
-Application& current_app();
-
 int read_card(const char* tagList, char* cardInfo, char* icType, char* cardRecord,
               const ReadOptions& o);
 

@@ -48,7 +48,7 @@ int contact_power_up() {
     r = device.Device_SetCpuPara(g_icdev, kUserSlot, 0x00, 0x5C);
     if (r != 0) return r;
   }
-  static unsigned char atr[PAYTERM_APDU_RESP_MAX];
+  unsigned char atr[PAYTERM_APDU_RESP_MAX];
   switch (t) {
     case 1: {
       unsigned long n = 0, protocol = 0;
@@ -70,7 +70,7 @@ int contact_power_up() {
 }
 
 int find_card() {
-  static unsigned char snr[PAYTERM_APDU_RESP_MAX];
+  unsigned char snr[PAYTERM_APDU_RESP_MAX];
   switch (g_DEVTYPE) {
     case 1: {
       unsigned long n = 0;
@@ -116,7 +116,7 @@ int contactless_power_up() {
   set_find_flag(0);
   if (r != 0) return r;
 
-  static unsigned char ats[PAYTERM_APDU_RESP_MAX];
+  unsigned char ats[PAYTERM_APDU_RESP_MAX];
   switch (t) {
     case 5: {
       int n = 0;

@@ -144,7 +144,7 @@ int put(int fd, const uint8_t* p, size_t n) {
 int put1(int fd, uint8_t b) { return put(fd, &b, 1); }
 
 // Through a D6 terminal's auxiliary port the terminal answers the
-// handshakes itself.
+// sender's handshakes and the plain receiver's acknowledgements itself.
 bool handshakes(int fd) { return !(ic_is_aux(fd) && ic_state().device_d6); }
 
 // Answer byte after the attention byte or the frame.
@@ -190,25 +190,26 @@ int ic_mysend(int fd, const uint8_t* frame) {
   return 0;
 }
 
+// The patient receiver acknowledges in every mode: a D6 terminal answers
+// the other handshakes itself but waits for these.
 int ic_myrecive1(int fd, uint8_t* out) {
   Exchange ex(fd, false);
   if (!ex.ok()) return -1;
-  bool hs = handshakes(fd);
   bool marker = false;
   for (int i = 0; i < kMarkerReads && !marker; ++i) {
     uint8_t b;
     if (get(fd, &b)) marker = (b == kIcMarker);
   }
   if (!marker) return kIcNoAnswer;
-  if (hs && put1(fd, 0x00) != 0 && put1(fd, 0x00) != 0) return -1;
+  if (put1(fd, 0x00) != 0 && put1(fd, 0x00) != 0) return -1;
   IcBody r;
   if (!get_body(fd, &r)) return kIcNoAnswer;
   if (r.status != 0) return -static_cast<int>(r.status);
   if (r.check != ic_reply_check(r.data, r.n)) {
-    if (hs) put1(fd, 0x01);
+    put1(fd, 0x01);
     return kIcBadCheck;
   }
-  if (hs) put1(fd, 0x00);
+  put1(fd, 0x00);
   if (out != nullptr && r.n > 0) memcpy(out, r.data, r.n);
   return r.n;
 }

@@ -7,6 +7,8 @@
 #include <sys/random.h>
 #include <time.h>
 
+#include <type_traits>
+
 #include "hexconv.h"
 
 namespace payterm {
@@ -79,7 +81,7 @@ void add_candidate(Candidates* c, const Tlv& aid, const Tlv* prio) {
 // applications and descending into directory entries. False when nothing
 // was selected (the card's current selection is unchanged).
 bool read_directory(const uint8_t* name, size_t nameLen, Candidates* c, int depth) {
-  static Reply r;
+  Reply r;
   if (depth >= kMaxDirectoryDepth || ++c->directories > kMaxDirectories) return false;
   if (select_name(name, nameLen, &r) != 0) return true;
   Tlv sfi;
@@ -112,7 +114,7 @@ bool read_directory(const uint8_t* name, size_t nameLen, Candidates* c, int dept
 
 // Selects aid and keeps what the rest of the dialogue needs.
 int choose(Application* app, const uint8_t* aid, size_t len) {
-  static Reply r;
+  Reply r;
   int rc = select_name(aid, len, &r);
   if (rc != 0) return rc;
   memcpy(app->fci, r.buf, r.len);
@@ -165,6 +167,7 @@ void put_text(char* out, const std::string& s) {
 }
 
 int exchange(const uint8_t* cmd, size_t n, Reply* r) {
+  r->len = 0;
   uint8_t c[300];
   if (n < 4 || n > sizeof c) return PAYTERM_E_BAD_INPUT;
   memcpy(c, cmd, n);
@@ -245,8 +248,16 @@ bool random_bytes(uint8_t* out, size_t n) {
   return true;
 }
 
+Application& current_app() {
+  static Application app;
+  return app;
+}
+
 int begin_dialogue(char* icType) {
   drop_pending();
+  // All bytes, not only the lengths: nothing of the last card stays behind.
+  static_assert(std::is_trivially_copyable<Application>::value, "plain bytes");
+  memset(static_cast<void*>(&current_app()), 0, sizeof(Application));
   int rc = Dev_Open();
   if (rc != 0) return rc;
   rc = Dev_Card();
@@ -261,7 +272,7 @@ int begin_dialogue(char* icType) {
 void end_dialogue() { Dev_Close(); }
 
 int select_application(Application* app) {
-  static Candidates c;
+  Candidates c;
   c.count = 0;
   c.directories = 0;
   read_directory(reinterpret_cast<const uint8_t*>(kPse), sizeof kPse - 1, &c, 0);
@@ -271,8 +282,8 @@ int select_application(Application* app) {
 }
 
 int select_contactless_application(Application* app) {
-  static Candidates c;
-  static Reply r;
+  Candidates c;
+  Reply r;
   c.count = 0;
   if (select_name(reinterpret_cast<const uint8_t*>(kPpse), sizeof kPpse - 1, &r) == 0) {
     Tlv fci;
@@ -291,6 +302,10 @@ int select_contactless_application(Application* app) {
 }
 
 int initiate(Application* app, const TermData& td) {
+  // A GPO that fails before the card answers leaves no answer behind.
+  memset(app->aip, 0, sizeof app->aip);
+  app->aflLen = 0;
+  app->gpoLen = 0;
   static uint8_t list[512];
   size_t listLen = terminal_list(td, list, sizeof list);
   uint8_t cmd[261] = {0x80, 0xA8, 0x00, 0x00, 0x02, 0x83, 0x00};
@@ -303,11 +318,10 @@ int initiate(Application* app, const TermData& td) {
   }
   cmd[4] = static_cast<uint8_t>(dataLen + 2);
   cmd[6] = static_cast<uint8_t>(dataLen);
-  static Reply r;
+  Reply r;
   int rc = exchange(cmd, 7 + dataLen, &r);
   memcpy(app->gpo, r.buf, r.len);
   app->gpoLen = r.len;
-  app->aflLen = 0;
   if (rc != 0) return rc;
   size_t pos = 0;
   Tlv t;
@@ -341,7 +355,7 @@ int initiate(Application* app, const TermData& td) {
 int read_records(Application* app) {
   app->recLen = 0;
   app->odaLen = 0;
-  static Reply r;
+  Reply r;
   int budget = kMaxAflRecords;
   for (size_t i = 0; i < app->aflLen; i += 4) {
     const uint8_t* e = app->afl + i;
@@ -372,7 +386,7 @@ int read_records(Application* app) {
 int get_data(uint32_t tag, uint8_t* value, size_t cap, size_t* len) {
   const uint8_t cmd[5] = {0x80, 0xCA, static_cast<uint8_t>(tag >> 8), static_cast<uint8_t>(tag),
                           0x00};
-  static Reply r;
+  Reply r;
   int rc = exchange(cmd, sizeof cmd, &r);
   if (rc != 0) return rc;
   Tlv t;

@@ -6,6 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <initializer_list>
 #include <string>
 
 #include "emv_tlv.h"
@@ -67,8 +68,13 @@ struct Application {
   size_t odaLen = 0;
 };
 
+// The application of the current card dialogue (process-wide).
+Application& current_app();
+
 // Dev_Open and Dev_Card; on a power-up failure the reader is closed. The
-// interface character goes to icType when given.
+// interface character goes to icType when given. Starts a new card: the
+// current application and a pending transaction are dropped first, so
+// nothing read from an earlier card can reach this one's outputs.
 int begin_dialogue(char* icType);
 void end_dialogue();
 
@@ -78,7 +84,8 @@ int select_application(Application* app);
 // Contactless: the proximity directory first, then as above.
 int select_contactless_application(Application* app);
 // GET PROCESSING OPTIONS with the PDOL data built from td; fills aip, afl
-// and gpo (gpo also on a failure answer, for the track-2 fallback).
+// and gpo (gpo also on a failure answer, for the track-2 fallback). All
+// three are emptied first, so a failure before the card answers leaves none.
 int initiate(Application* app, const TermData& td);
 // READ RECORD of every AFL record into records (and oda).
 int read_records(Application* app);
@@ -107,6 +114,12 @@ std::string digits_of(const uint8_t* v, size_t n);
 std::string hex_text(const uint8_t* p, size_t n);
 // Copies s with a NUL into out when out is given.
 void put_text(char* out, const std::string& s);
+// Empties the caller's text outputs when a call starts, so that a call
+// that fails leaves nothing of an earlier card in them.
+inline void empty_texts(std::initializer_list<char*> outs) {
+  for (char* out : outs)
+    if (out != nullptr) out[0] = '\0';
+}
 
 // A transaction started by Dc_GenARQC and not yet completed.
 struct Pending {

@@ -36,7 +36,7 @@ int Dc_VerifyPin(const char* pin) {
   Application& app = current_app();
   int rc = open_and_select(app);
   if (rc != 0) return rc;
-  static Reply r;
+  Reply r;
   rc = exchange(cmd, sizeof cmd, &r);
   end_dialogue();
   return rc;
@@ -59,6 +59,7 @@ int Dc_QueryPinNum(int* tries) {
 int Dc_AuthDDA(const char* tagList, const char* aidList, char* cardInfo, char* icType,
                char* cardRecord, char* dynNumber) {
   d_printf("Dc_AuthDDA %s %s\n", tagList ? tagList : "", aidList ? aidList : "");
+  empty_texts({dynNumber});
   ReadOptions o;
   o.keepOpen = true;
   int rc = read_card(tagList, cardInfo, icType, cardRecord, o);
@@ -74,6 +75,7 @@ int Dc_AuthDDA(const char* tagList, const char* aidList, char* cardInfo, char* i
 }
 
 int Dc_GetTxDetail(char* detail) {
+  empty_texts({detail});
   Application& app = current_app();
   int rc = open_and_select(app);
   if (rc != 0) return rc;
@@ -95,7 +97,7 @@ int Dc_GetTxDetail(char* detail) {
   if (rc == 0 && k < 0) rc = PAYTERM_E_CARD_DATA;
   int entries = 0;
   std::string body;
-  static Reply r;
+  Reply r;
   for (int rec = 1; rc == 0 && rec <= count && sfi >= 1 && sfi <= 30; ++rec) {
     const uint8_t cmd[5] = {0x00, 0xB2, static_cast<uint8_t>(rec),
                             static_cast<uint8_t>(sfi << 3 | 4), 0x00};

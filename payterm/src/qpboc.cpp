@@ -107,8 +107,8 @@ int balance_text(const Application& app, char* balance) {
 extern "C" {
 
 int Dc_QpbocBalance(char* balance) {
+  empty_texts({balance});
   Application& app = current_app();
-  app.gpoLen = 0;
   int rc = open_contactless(app);
   if (rc != 0) return rc;
   rc = balance_text(app, balance);
@@ -117,6 +117,7 @@ int Dc_QpbocBalance(char* balance) {
 }
 
 int Dc_QpbocDebit(const char* amount, char* balance, char* icData, char* icDataLen) {
+  empty_texts({balance, icData, icDataLen});
   size_t n = amount != nullptr ? strnlen(amount, 13) : 0;
   if (n < 1 || n > 12 || strspn(amount, "0123456789") != n) return PAYTERM_E_BAD_INPUT;
   TermData td;
@@ -148,6 +149,7 @@ int Dc_QpbocDebit(const char* amount, char* balance, char* icData, char* icDataL
 }
 
 int Dc_QpbocGetCardNo(char* pan) {
+  empty_texts({pan});
   TermData td;
   // A balance inquiry: no card approves it offline, so nothing is debited.
   if (!qpboc_terminal(&td, 0x31)) return PAYTERM_E_RANDOM;

@@ -44,7 +44,7 @@ void run_script(const Tlv& script, uint8_t* result) {
   size_t pos = 0;
   Tlv c;
   int seq = 0;
-  static Reply r;
+  Reply r;
   while (tlv_next(script.value, script.len, &pos, &c) == 1) {
     if (c.tag != 0x86) continue;
     ++seq;
@@ -110,7 +110,7 @@ int generate_ac(const Application& app, const TermData& td, uint32_t dolTag, uin
   if (b != 0) return b == -1 ? -1 : PAYTERM_E_CARD_DATA;
   cmd[4] = static_cast<uint8_t>(n);
   cmd[5 + n] = 0x00;
-  static Reply r;
+  Reply r;
   int rc = exchange(cmd, n + 6, &r);
   return rc == 0 ? parse_ac(r.buf, r.len, ac) : rc;
 }
@@ -171,6 +171,7 @@ extern "C" {
 int Dc_GenARQC(const char* txData, const char* aidList, char* cardRecord, char* icData,
                char* icDataLen, char* cardInfo, char* icType) {
   d_printf("Dc_GenARQC %s %s\n", txData ? txData : "", aidList ? aidList : "");
+  empty_texts({cardRecord, icData, icDataLen, cardInfo});
   drop_pending();
   TermData td;
   set_now(&td);
@@ -218,6 +219,7 @@ int Dc_GenARQC(const char* txData, const char* aidList, char* cardRecord, char* 
 }
 
 int Dc_ARPC_ExeICScript(const char* issuerData, char* icData, char* icDataLen) {
+  empty_texts({icData, icDataLen});
   Pending& p = pending();
   if (!p.open) return PAYTERM_E_NO_TRANSACTION;
   p.open = false;
@@ -267,7 +269,7 @@ int Dc_ARPC_ExeICScript(const char* issuerData, char* icData, char* icDataLen) {
     td.iad91Len = t91.len;
     uint8_t cmd[5 + 16] = {0x00, 0x82, 0x00, 0x00, static_cast<uint8_t>(t91.len)};
     memcpy(cmd + 5, t91.value, t91.len);
-    static Reply r;
+    Reply r;
     if (exchange(cmd, 5 + t91.len, &r) != 0) {
       td.tvr[4] |= 0x40;  // issuer authentication failed
       d_printf("EXTERNAL AUTHENTICATE failed\n");

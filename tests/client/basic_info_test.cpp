@@ -325,6 +325,7 @@ TEST_F(BasicInfo, RecordCutShortFailsWithItsCode) {
     const char *msg;
   } cases[] = {
       {"00B201", -4, "读取卡识别码失败"},
+      {"00B203", -5, "读社保卡规范版本失败"},  // not taken for version "1.0"
       {"00B207", -36, "读社保卡号错误"},
       {"00B204", -37, "读初始化机构编号错误"},
       {"00B208", -41, "读社会保障号码错误"},

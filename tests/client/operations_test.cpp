@@ -1,7 +1,9 @@
 // The other operations through libtessera.so: ID card, QR scanner, chip
 // bank card, magnetic stripe and keypad, with their commands, results and
 // the session each leaves.
+#include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "client_fixture.h"
 
@@ -271,4 +273,71 @@ TEST_F(Operations, KeypadTimeOutAndOtherOutcomesCancelTheEntry) {
   EXPECT_EQ(cmds, (Lines{"00 00F9080603001B49", "00 B0F900000183", "00 00F9080603001B49", "00 B0F900000183",
                          "00 00F9080603001B49", "00 B0F900000183"}));
   EXPECT_FALSE(sessionOpen());
+}
+
+// Card X is read, then card Y fails: Y's outputs (fresh and zero-filled, as
+// the header asks) and its message carry nothing of X, whatever the library,
+// the hub or the driver kept from X's read.
+TEST_F(Operations, NothingOfTheLastCardInTheNextCardsOutputs) {
+  const char *const ofX[] = {"A10000001", "110100" /* region */, "110105199003072813",
+                             "张三", "6217000012345678907", "440305199202284568", "李四",
+                             "6222020012345671", "SIECARD:"};
+  using Bufs = char[13][256];
+  struct Case {
+    const char *x, *y;  // control lines before each read, '|' between
+    int yCode;
+    std::function<int(Bufs &, char *)> read;
+  } cases[] = {
+      {"insert contact ss3", "insert contact ss2|fault sw 6A82 nad=0x12 cmd=00B207", -36,
+       [](Bufs &b, char *e) { return QMX_ReadCarNo(b[0], e); }},
+      {"insert contact ss3", "insert contact ss2|fault sw 6A82 nad=0x12 cmd=00B201", -4,
+       [](Bufs &b, char *e) { return QMX_ReadCardCertID(b[0], b[1], e); }},
+      {"insert contact ss3", "insert contact ss2|fault sw 6A82 nad=0x12 cmd=00B201", -1,
+       [](Bufs &b, char *e) { return QMX_ReadCardCity(b[0], e); }},
+      {"insert contact ss3", "insert contact ss2|fault sw 6A82 nad=0x12 cmd=00B209", -42,
+       [](Bufs &b, char *e) {
+         return QMX_ReadCardBas(b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11],
+                                b[12], e);
+       }},
+      {"insert contact bank", "insert contact bank15|fault sw 6A83 nad=0x12 cmd=00B2010C", -7,
+       [](Bufs &b, char *e) { return QMX_ICBankCard_ReadNO(b[0], e); }},
+      {"insert idcard id_li", "remove idcard", -2,
+       [](Bufs &b, char *e) { return QMX_IDCard_Read(b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], e); }},
+      {"swipe bank2", "swipe track2=;6228480000000000018D3012 track3=", -3,
+       [](Bufs &b, char *e) { return QMX_MagicBankCard_ReadNo(0, b[0], e); }},
+      {"swipe bank2", "swipe track2=;6228480000000000018=3012 track3=|fault sw 6A80 nad=26 cmd=00B002", -5,
+       [](Bufs &b, char *e) { return QMX_MagCardRead(5, b[0], b[1], b[2], b[3], e); }},
+      {"present ecard", "fault sw 6A80 nad=0x1C", -3, [](Bufs &b, char *e) {
+         int len = 0;
+         return QMX_ECard_Read(&len, b[0], 0, e);
+       }},
+  };
+  auto run = [&](const char *lines) {
+    std::string s = lines;
+    for (size_t at = 0, end; at < s.size(); at = end + 1) {
+      end = s.find('|', at);
+      if (end == std::string::npos) end = s.size();
+      ctl(s.substr(at, end - at));
+    }
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.y);
+    static Bufs b;
+    std::memset(b, 0, sizeof b);
+    std::memset(err, 0, sizeof err);
+    run(c.x);
+    ASSERT_EQ(c.read(b, err), 0) << err;
+    std::string seen(&b[0][0], sizeof b);
+    ASSERT_TRUE(std::any_of(std::begin(ofX), std::end(ofX),
+                            [&](const char *x) { return seen.find(x) != std::string::npos; }));
+    std::memset(b, 0, sizeof b);
+    std::memset(err, 0, sizeof err);
+    run(c.y);
+    EXPECT_EQ(c.read(b, err), c.yCode) << err;
+    seen.assign(&b[0][0], sizeof b);
+    seen.append(err, sizeof err);
+    for (const char *x : ofX) EXPECT_EQ(seen.find(x), std::string::npos) << x;
+    ctl("fault clear");
+    QMX_CloseDev(err);
+  }
 }

@@ -120,7 +120,8 @@ TEST_F(IcAuxTest, SessionWritesOpenHexFramesAndCloseAndReadsWrappedReply) {
       PeerThread peer([&] {
         opened = pty_.read_exactly(4);
         sent = pty_.read_exactly(13);
-        // noise, a wrapped reply AA 00 01 42 43, and no handshakes (D6)
+        // noise and a wrapped reply AA 00 01 42 43; the send had no
+        // handshakes (D6)
         Bytes r = {'z', '<'};
         Bytes w = wrapped("AA00014243");
         r.insert(r.end(), w.begin(), w.end());
@@ -144,8 +145,47 @@ TEST_F(IcAuxTest, SessionWritesOpenHexFramesAndCloseAndReadsWrappedReply) {
   EXPECT_EQ(1, got);
   EXPECT_EQ(0x42, out[0]);
   EXPECT_EQ(0, exit_rc);
-  EXPECT_EQ(hex_bytes("1B 5B 34 69"), closed);
+  // The receiver's acknowledgements "00" "00", then CLOSE.
+  EXPECT_EQ(hex_bytes("30 30 30 30 1B 5B 34 69"), closed);
   EXPECT_FALSE(payterm::ic_state().aux_active);
+}
+
+// In D6 mode the terminal answers the sender's handshakes and the plain
+// receiver's acknowledgements itself; the patient receiver still sends its
+// own: 00 after the 0xAA marker, then 00 (good check) or 01 (bad check).
+TEST_F(IcAuxTest, D6PatientReceiverAcknowledgesAndThePlainOneDoesNot) {
+  const struct {
+    bool patient;
+    const char* reply;  // AA, status, length, data, check
+    int rc;
+    const char* acks;   // as they travel: hex text
+  } cases[] = {
+      {true, "AA00014243", 1, "30 30 30 30"},
+      {true, "AA00014244", -131, "30 30 30 31"},
+      {false, "AA00014243", 1, ""},
+      {false, "AA00014244", -131, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reply);
+    Bytes acks;
+    int fd = -1, rc = 0;
+    unsigned char out[255] = {};
+    {
+      StdioOn io(pty_.slave(), pty_.slave());
+      fd = IC_InitComm(path_.c_str());
+      if (fd >= 0) {
+        pty_.read_exactly(4);  // OPEN
+        pty_.write(wrapped(c.reply));
+        rc = c.patient ? IC_RECEIVE1(fd, out) : IC_RECEIVE(fd, out);
+        acks = pty_.drain(100);
+        IC_ExitComm(fd);
+        pty_.drain(100);
+      }
+    }
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(c.rc, rc);
+    EXPECT_EQ(c.acks, to_hex_text(acks));
+  }
 }
 
 TEST_F(IcAuxTest, WithoutD6TheHandshakesTravelWrappedToo) {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -640,6 +641,111 @@ TEST_P(HostCase, AccountNumberFromTheTrackTwoOfAFailedGpo) {
   EXPECT_EQ(0x6985, info("A"));
   EXPECT_STREQ("", info_);
   g_override_ins.clear();
+}
+
+// Card X is read through every entry point, then card Y fails at one step
+// of its dialogue, with the caller's buffers reused as a program would: no
+// output of Y may carry anything of X (the kernel kept the last card's GPO
+// answer once, so Y's number read returned X's).
+TEST_P(HostCase, NothingOfTheLastCardInTheNextCardsOutputs) {
+  const std::string panY = "6228480000000000018";
+  auto cardX = [&] {
+    ptcard::CardOptions o;
+    o.qpboc = true;
+    vr::BankCardData d = card(o);
+    d.data[0x9F79] = hx("000000054321");
+    return d;
+  };
+  auto cardY = [&](int step) {
+    ptcard::CardOptions o;
+    o.qpboc = true;
+    o.pan = panY;
+    o.name = "LI/SI";
+    if (step == 4) o.pse = o.qpboc = false;  // no application at all
+    vr::BankCardData d = card(o);
+    if (step == 0) vr::append(d.pdol, hx("9F4001"));  // a tag this terminal does not hold
+    if (step == 1) d.pdol = hx("9F02");              // no length after the tag
+    if (step == 3) d.records.erase({2, 1});          // the last AFL record is refused
+    return d;
+  };
+  const int kGpo = 0x6985, kRec = 0x6A83, kNoApp = 0x6A82;
+  // Per step of Y's failure, the codes of the reads below in their order.
+  const struct {
+    const char* step;
+    int rc[9];
+  } cases[] = {
+      {"pdol names 9F40", {-1, -1, -1, -1, -1, -1, 0, -1, 0}},
+      {"malformed pdol",
+       {PAYTERM_E_CARD_DATA, PAYTERM_E_CARD_DATA, PAYTERM_E_CARD_DATA, PAYTERM_E_CARD_DATA,
+        PAYTERM_E_CARD_DATA, PAYTERM_E_CARD_DATA, 0, PAYTERM_E_CARD_DATA, 0}},
+      {"gpo refused", {kGpo, kGpo, kGpo, kGpo, kGpo, kGpo, 0, kGpo, 0}},
+      {"read record refused", {kRec, kRec, 0, kRec, kRec, kRec, 0, kRec, 0}},
+      {"no application", {kNoApp, kNoApp, kNoApp, kNoApp, kNoApp, kNoApp, kNoApp, kNoApp, kNoApp}},
+  };
+  // The caller's buffers, shared by both cards.
+  char pan[PAYTERM_PAN_SIZE], t1[PAYTERM_TRACK_SIZE], t2[PAYTERM_TRACK_SIZE], t3[4];
+  char dyn[PAYTERM_ICDATA_SIZE], arpc[PAYTERM_ICDATA_SIZE], arpcLen[4], balance[13];
+  static char detail[PAYTERM_TXDETAIL_SIZE];
+  auto contact = [] { g_Wy_type = 1; };
+  auto contactless = [] { g_Wy_type = 2; };
+  // Each read and the text outputs it fills.
+  const struct {
+    std::function<int()> run;
+    std::vector<char*> outs;
+  } reads[9] = {
+      {[&] { return Wy_GetBankAccountNumber(9, 1, pan); }, {pan}},
+      {[&] { return Wy_GetBankMagInfo(9, 1, t1, t2, t3); }, {t1, t2, t3}},
+      {[&] { contactless(); return Dc_QpbocGetCardNo(pan); }, {pan}},
+      {[&] { contact(); return Dc_GetICCardInfo("ABEJM", "", info_, &ic_, rec_, nullptr); },
+       {info_, rec_}},
+      {[&] { contact(); return Dc_AuthDDA("AB", "", info_, &ic_, rec_, dyn); }, {info_, rec_, dyn}},
+      {[&] {
+         contact();
+         int rc = Dc_GenARQC("P012000000000100", "", rec_, ic_data_, ic_len_, info_, &ic_);
+         std::string answer = rc == 0 ? issuer_answer() : "910A00";
+         int done = Dc_ARPC_ExeICScript(answer.c_str(), arpc, arpcLen);
+         return rc != 0 ? (done == PAYTERM_E_NO_TRANSACTION ? rc : -9999) : done;
+       },
+       {rec_, ic_data_, ic_len_, info_, arpc, arpcLen}},
+      {[&] { contact(); return Dc_GetTxDetail(detail); }, {detail}},
+      {[&] { contactless(); return Dc_QpbocDebit("150", balance, ic_data_, ic_len_); },
+       {balance, ic_data_, ic_len_}},
+      {[&] { contactless(); return Dc_QpbocBalance(balance); }, {balance}},
+  };
+  // X ends with its contactless number read, whose GPO answer carries its
+  // track 2; Y starts with the reads that fall back on a GPO answer.
+  const int orderX[9] = {8, 0, 1, 3, 4, 5, 6, 7, 2};
+  for (int step = 0; step < 5; ++step) {
+    SCOPED_TRACE(cases[step].step);
+    ptcard::reset();
+    ptcard::insert(ptcard::kContact, cardX());
+    ptcard::insert(ptcard::kContactless, cardX());
+    for (int i : orderX) ASSERT_EQ(0, reads[i].run()) << "card X, read " << i;
+    ASSERT_NE("00", std::string(detail));
+    // What identifies X: its number and name, and what only its dialogue made.
+    std::vector<std::string> ofX = {kPan, "ZHANG/SAN", "5A48414E472F53414E", dyn,
+                                    toHex(object(bytes_of_hex(ic_data_), 0x9F26)),
+                                    toHex(object(bytes_of_hex(arpc), 0x9F26)), balance,
+                                    "000000054321", std::string(detail).substr(2)};
+
+    ptcard::insert(ptcard::kContact, cardY(step));
+    ptcard::insert(ptcard::kContactless, cardY(step));
+    if (step == 2) {
+      g_override_ins = hx("80A8");
+      g_override = hx("6985");
+    }
+    for (int i = 0; i < 9; ++i) {
+      EXPECT_EQ(cases[step].rc[i], reads[i].run()) << "card Y, read " << i;
+      for (char* out : reads[i].outs)
+        for (const std::string& x : ofX)
+          EXPECT_EQ(std::string::npos, std::string(out).find(x)) << "read " << i << " gave " << x;
+    }
+    g_override_ins.clear();
+    // Y's own number from its GPO answer, when only a record was refused.
+    if (step == 3) {
+      EXPECT_EQ(panY, pan);
+    }
+  }
 }
 
 }  // namespace
