@@ -1,0 +1,34 @@
+// Redaction of a trace: the data bytes of card answers are replaced by a
+// fixed filler (text with spaces, numbers with zero digits, photos and
+// fingerprints with zero bytes) while lengths, framing, status words and
+// the ID module's frame checksum stay valid. A value that the program later
+// sends back to a card (a certificate number to the PSAM, say) is replaced
+// in those commands too, so a redacted trace still replays.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace hwtrace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Values replaced so far, each with its replacement (same length).
+using Substitutions = std::vector<std::pair<Bytes, Bytes>>;
+
+// Redacts one answer (data and status word) to `cause`, the command that
+// asked for it (for an answer fetched with GET RESPONSE: the command before
+// it), from unit `nad` (0x12-0x19 card slots, 0x1A stripe, 0x1B ID module).
+void redactAnswer(uint8_t nad, const Bytes& cause, Bytes& answer, Substitutions& subs);
+// The resident-ID-card text (UCS-2): every field blank but the sex and
+// nation codes and the card-type byte.
+void redactIdText(uint8_t* text, size_t n);
+// Replaces every recorded value in a command about to be sent.
+void substitute(Bytes& cmd, const Substitutions& subs);
+
+// A whole trace text; false with `err` naming the first line that is no JSON
+// object. The header gains "redacted":true.
+bool redactTrace(const std::string& in, std::string& out, std::string& err);
+
+}  // namespace hwtrace
