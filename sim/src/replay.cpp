@@ -2,6 +2,7 @@
 
 #include <cjson/cJSON.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -82,6 +83,7 @@ bool Replay::parse(const std::string& text, std::string& err) {
         e.line = lineNo;
         e.nad = d.in.nad();
         e.cmd = d.in.command();
+        e.holderData = cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(o, "holder_data"));
         ex_.push_back(std::move(e));
         d.current = long(ex_.size()) - 1;
         d.sentAt = end;
@@ -95,6 +97,10 @@ bool Replay::parse(const std::string& text, std::string& err) {
         if (e.reports.empty()) e.delayUs = std::max<int64_t>(0, end - d.sentAt);
         e.reports.push_back(std::move(rep));
       }
+    } else if (ev == "random") {
+      Bytes r;
+      ok = hexOf(o, "data", r);
+      if (ok && r.size() >= 4) randoms_.push_back(std::move(r));
     } else if (kDcOps.count(ev)) {
       Exchange e;
       e.fam = Dc;
@@ -102,6 +108,7 @@ bool Replay::parse(const std::string& text, std::string& err) {
       e.nad = kDcOps.at(ev);
       e.result = int16_t(numOf(o, "result"));
       e.delayUs = numOf(o, "us");
+      e.holderData = cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(o, "holder_data"));
       if (ev == "dc_setcpu") {
         e.cmd = Bytes{uint8_t(numOf(o, "addr"))};
       } else if (ev == "dc_SamAReadCardInfo") {
@@ -123,6 +130,15 @@ bool Replay::parse(const std::string& text, std::string& err) {
     cJSON_Delete(o);
     if (!ok) return err = "line " + std::to_string(lineNo) + " has a bad hex member", false;
   }
+  for (Exchange& e : ex_) {
+    e.random.assign(e.cmd.size(), false);
+    if (e.holderData)
+      for (size_t i = 5; i < e.cmd.size(); ++i) e.random[i] = true;
+    for (const Bytes& r : randoms_)
+      for (auto it = e.cmd.begin(); (it = std::search(it, e.cmd.end(), r.begin(), r.end())) != e.cmd.end(); ++it)
+        std::fill(e.random.begin() + (it - e.cmd.begin()), e.random.begin() + (it - e.cmd.begin()) + long(r.size()),
+                  true);
+  }
   return true;
 }
 
@@ -139,7 +155,13 @@ const Replay::Exchange* Replay::next(Family fam, uint8_t nad, const Bytes& cmd) 
   Exchange got;
   got.nad = nad;
   got.cmd = cmd;
-  if (p < ex_.size() && ex_[p].nad == nad && ex_[p].cmd == cmd) {
+  auto same = [&](const Exchange& e) {
+    if (e.nad != nad || e.cmd.size() != cmd.size()) return false;
+    for (size_t i = 0; i < cmd.size(); ++i)
+      if (cmd[i] != e.cmd[i] && !e.random[i]) return false;
+    return true;
+  };
+  if (p < ex_.size() && same(ex_[p])) {
     ++done_;
     return &ex_[p++];
   }

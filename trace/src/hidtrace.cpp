@@ -2,6 +2,8 @@
 // passes every call on to the next library and records enumeration, opens,
 // closes and every report written and read (trace/README.md).
 #include <dlfcn.h>
+#include <errno.h>
+#include <sys/random.h>
 
 #include <cwchar>
 #include <map>
@@ -146,6 +148,20 @@ void hid_close(hid_device* dev) {
     g_devs.erase(dev);
   }
   Line("close", t0).num("dev", id).write();
+}
+
+// The program's random numbers, once recording runs: a replay recognises
+// the commands that carry them (a host challenge) by these bytes.
+__attribute__((visibility("default"))) ssize_t getrandom(void* buf, size_t n, unsigned int flags) {
+  static auto real = next<ssize_t (*)(void*, size_t, unsigned int)>("getrandom");
+  if (!real) {
+    errno = ENOSYS;
+    return -1;
+  }
+  int64_t t0 = hwtrace::active() ? hwtrace::nowUs() : 0;
+  ssize_t r = real(buf, n, flags);
+  if (r > 0 && r <= 256 && hwtrace::active()) Line("random", t0).num("result", r).hex("data", buf, size_t(r)).write();
+  return r;
 }
 
 }  // extern "C"

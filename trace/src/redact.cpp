@@ -13,21 +13,40 @@ namespace {
 
 constexpr size_t kSamHead = 10;  // AA AA AA 96 69, LEN (2), SW1 SW2 SW3
 
+// Text, possibly padded with zero bytes at its end.
 bool text(const uint8_t* p, size_t n) {
-  for (size_t i = 0; i < n; ++i)
+  size_t end = n;
+  while (end > 0 && p[end - 1] == 0x00) --end;
+  if (end == 0) return false;
+  for (size_t i = 0; i < end; ++i)
     if (p[i] < 0x20) return false;
   return true;
 }
 
-void remember(const uint8_t* orig, const uint8_t* now, size_t n, Substitutions& subs) {
-  // Short values would match by chance in unrelated commands.
-  if (n >= 4 && !std::equal(orig, orig + n, now)) subs.emplace_back(Bytes(orig, orig + n), Bytes(now, now + n));
+Bytes hexText(const uint8_t* p, size_t n) {
+  static const char d[] = "0123456789ABCDEF";
+  Bytes h;
+  for (size_t i = 0; i < n; ++i) h.insert(h.end(), {uint8_t(d[p[i] >> 4]), uint8_t(d[p[i] & 15])});
+  return h;
 }
 
-// Text becomes spaces, anything else zero bytes.
+// A value may come back in a command as it was read or written out in hex.
+void remember(const uint8_t* orig, const uint8_t* now, size_t n, Substitutions& subs) {
+  // Short values would match by chance in unrelated commands.
+  if (n < 4 || std::equal(orig, orig + n, now)) return;
+  subs.emplace_back(Bytes(orig, orig + n), Bytes(now, now + n));
+  subs.emplace_back(hexText(orig, n), hexText(now, n));
+}
+
+// Text becomes spaces (its padding stays), anything else zero bytes.
 void fill(uint8_t* p, size_t n, Substitutions& subs) {
   Bytes orig(p, p + n);
-  std::fill(p, p + n, text(p, n) ? 0x20 : 0x00);
+  if (text(p, n)) {
+    for (size_t i = 0; i < n; ++i)
+      if (p[i]) p[i] = 0x20;
+  } else {
+    std::fill(p, p + n, 0x00);
+  }
   remember(orig.data(), p, n, subs);
 }
 
@@ -104,7 +123,9 @@ void redactAnswer(uint8_t nad, const Bytes& cause, Bytes& a, Substitutions& subs
     return;
   }
   if (!ok || cause.size() < 4) return;
-  if (nad == 0x1A && cause[0] == 0x00 && cause[1] == 0xB0) {  // stripe tracks
+  // Stripe tracks, QR codes and keys typed: digits zero, letters blank.
+  if ((nad == 0x1A && cause[0] == 0x00 && cause[1] == 0xB0) || (nad == 0x1C && cause[1] == 0xB0) ||
+      (nad == 0x00 && cause[1] == 0xF9 && cause[2] == 0x08)) {
     Bytes orig(a.begin(), a.begin() + long(n));
     for (size_t i = 0; i < n; ++i)
       if (a[i] >= '0' && a[i] <= '9') a[i] = '0';
@@ -123,14 +144,17 @@ void redactAnswer(uint8_t nad, const Bytes& cause, Bytes& a, Substitutions& subs
   redactBerTlv(a.data(), n, subs);
 }
 
-void substitute(Bytes& cmd, const Substitutions& subs) {
+bool substitute(Bytes& cmd, const Substitutions& subs) {
+  bool changed = false;
   for (const auto& s : subs) {
     auto it = cmd.begin();
     while ((it = std::search(it, cmd.end(), s.first.begin(), s.first.end())) != cmd.end()) {
       std::copy(s.second.begin(), s.second.end(), it);
       it += long(s.second.size());
+      changed = true;
     }
   }
+  return changed;
 }
 
 namespace {
@@ -247,6 +271,7 @@ bool redactTrace(const std::string& in, std::string& out, std::string& err) {
         if (open) continue;
         if (w) {
           substitute(m.bytes, subs);
+          if (!subs.empty() && m.bytes.size() > 5) cJSON_AddTrueToObject(o, "holder_data");
           putBack(data, touched, m);
           if (m.bytes.size() < 2 || m.bytes[1] != 0xC0) cause[m.nad] = m.bytes;
         } else {
@@ -258,6 +283,7 @@ bool redactTrace(const std::string& in, std::string& out, std::string& err) {
         uint8_t nad = name == "dc_cpuapdu" ? 0x12 : 0x15;
         if (!unhex(str(o, "cmd"), cmd) || !unhex(str(o, "out"), ans)) continue;
         substitute(cmd, subs);
+        if (!subs.empty() && cmd.size() > 5) cJSON_AddTrueToObject(o, "holder_data");
         setHex(o, "cmd", cmd);
         if (cmd.size() < 2 || cmd[1] != 0xC0) cause[nad] = cmd;
         redactAnswer(nad, cause[nad], ans, subs);

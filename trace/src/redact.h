@@ -3,7 +3,11 @@
 // fingerprints with zero bytes) while lengths, framing, status words and
 // the ID module's frame checksum stay valid. A value that the program later
 // sends back to a card (a certificate number to the PSAM, say) is replaced
-// in those commands too, so a redacted trace still replays.
+// in those commands too. What the program computes from such a value (a
+// region code cut from it, a diversified key) cannot be found and blanked
+// alike: every command with data after the first blanked value is marked
+// "holder_data", and a replay matches a marked command by its first five
+// bytes (class, instruction, parameters, length) and its length.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -24,8 +28,9 @@ void redactAnswer(uint8_t nad, const Bytes& cause, Bytes& answer, Substitutions&
 // The resident-ID-card text (UCS-2): every field blank but the sex and
 // nation codes and the card-type byte.
 void redactIdText(uint8_t* text, size_t n);
-// Replaces every recorded value in a command about to be sent.
-void substitute(Bytes& cmd, const Substitutions& subs);
+// Replaces every recorded value (also written out in hex) in a command;
+// true when something was replaced.
+bool substitute(Bytes& cmd, const Substitutions& subs);
 
 // A whole trace text; false with `err` naming the first line that is no JSON
 // object. The header gains "redacted":true.

@@ -61,6 +61,8 @@ bool traceOn(const char* layer, const std::string& libs) {
   return g_fd >= 0;
 }
 
+bool active() { return g_fd >= 0; }
+
 int64_t nowUs() { return monoUs() - g_origin; }
 
 Line::Line(const char* ev, int64_t startUs) : start_(startUs) {

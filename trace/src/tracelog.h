@@ -14,6 +14,9 @@ namespace hwtrace {
 // unrecorded).
 bool traceOn(const char* layer, const std::string& libs);
 
+// True once traceOn() has opened the trace.
+bool active();
+
 // Microseconds since the layer started.
 int64_t nowUs();
 
