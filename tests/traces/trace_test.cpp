@@ -229,6 +229,36 @@ TEST(Recording, PassesEveryCallThroughUnchangedAndKeepsTheTracePrivate) {
   }
 }
 
+TEST(Recording, HwserviceTraceRunsTheProgramRecordedAndSaysTheTraceIsPersonalAndHowToSendIt) {
+  VreaderProcess vr;
+  ASSERT_TRUE(vr.start(VreaderProcess::profileDir() + "/demo.json", "hid"));
+  Kept k;
+  for (const Kept& c : KeptTraces())
+    if (c.name == "hid-DKQ0001") k = c;
+  ASSERT_EQ(k.requests.size(), 1u);
+  const std::string trace = vr.dir + "/t.jsonl", replies = vr.dir + "/replies";
+  const std::string cmd = "cd " + vr.dir + " && VREADER_SOCKET=" + vr.socket + " LD_PRELOAD=" + Env("HW_VREADER_PRELOAD") +
+                          " HIDLINK_LOG_FILE=" + vr.dir + "/hidlink.log " + Bin("hwservice-trace") + " --out " + trace +
+                          " " + Bin("hwtrace_call") + " " + replies + " '" + k.requests[0] + "'";
+  std::string printed;
+  FILE* f = popen(cmd.c_str(), "r");
+  ASSERT_TRUE(f);
+  char buf[512];
+  while (fgets(buf, sizeof buf, f)) printed += buf;
+  EXPECT_EQ(pclose(f), 0);
+  EXPECT_EQ(Read(replies), k.replies[0] + "\n");
+  EXPECT_NE(printed.find("The trace contains personal data"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("Trace written: " + trace), std::string::npos) << printed;
+  EXPECT_NE(printed.find("hwservice-trace --redact " + trace), std::string::npos) << printed;
+  struct stat st;
+  ASSERT_EQ(stat(trace.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(Replayed(trace, k.requests), k.replies);
+  unlink(trace.c_str());
+  unlink(replies.c_str());
+  unlink((vr.dir + "/hidlink.log").c_str());
+}
+
 std::string Hex(const std::string& bytes) {
   static const char d[] = "0123456789ABCDEF";
   std::string h;

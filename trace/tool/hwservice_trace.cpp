@@ -80,7 +80,10 @@ int redact(const std::string& in, std::string out) {
 }
 
 int record(std::string out, std::vector<std::string> argv) {
-  if (argv.empty()) argv.push_back(exeDir() + "/hwservice");
+  // Installed, the launcher starts the user's copy of the program (its
+  // config.ini and logs); it keeps LD_PRELOAD.
+  if (argv.empty()) argv.push_back(exeDir() == "/opt/hwservice" && exists("/usr/bin/hwservice") ? "/usr/bin/hwservice"
+                                                                                               : exeDir() + "/hwservice");
   const std::string hid = findLib("libhidtrace.so"), dc = findLib("libdctrace.so");
   if (hid.empty() || dc.empty()) return std::fprintf(stderr, "hwservice-trace: recording layers not found beside %s\n", exeDir().c_str()), 1;
   if (out.empty()) {
