@@ -201,6 +201,30 @@ TEST(KeptTraces, ADifferentCommandDivergesAndTheStateNamesThePositionAndBothComm
   }
 }
 
+TEST(KeptTraces, ATraceThatCannotBeReadIsRefusedNamingTheLine) {
+  char tmpl[] = "/tmp/hwtrace-bad-XXXXXX";
+  std::string dir = mkdtemp(tmpl);
+  const std::string head = "{\"trace\":\"hwtrace\",\"format\":1,\"layer\":\"dc\"}\n";
+  const struct {
+    std::string text, message;
+  } cases[] = {
+      {head + "not json\n", "line 2 is no JSON object"},
+      {head + "\n{\"t\":1,\"us\":1,\"ev\":\"dc_cpuapdu\",\"cmd\":\"00B2\",\"result\":0,\"out\":\"9G00\"}\n",
+       "line 3 has a bad hex member"},
+  };
+  for (const auto& c : cases) {
+    Write(dir + "/t", c.text);
+    FILE* f = popen((Bin("vreader") + " --socket " + dir + "/s --replay " + dir + "/t 2>&1").c_str(), "r");
+    ASSERT_TRUE(f);
+    char buf[512] = "";
+    std::string out = fgets(buf, sizeof buf, f) ? buf : "";
+    int st = pclose(f);
+    EXPECT_EQ(WEXITSTATUS(st), 1);
+    EXPECT_EQ(out, "vreader: " + dir + "/t: " + c.message + "\n");
+  }
+  std::system(("rm -rf " + dir).c_str());
+}
+
 TEST(Recording, PassesEveryCallThroughUnchangedAndKeepsTheTracePrivate) {
   const std::vector<std::string> funs = {"DKQ0001", "DKQ0003", "DKQ0005"};
   for (const char* fam : {"hid", "dc"}) {
