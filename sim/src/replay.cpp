@@ -19,10 +19,14 @@ std::string strOf(const cJSON* o, const char* k) {
   return cJSON_IsString(v) ? v->valuestring : "";
 }
 
+// Numbers beyond 10^15 (some 31 years in microseconds) are no trace's.
 long long numOf(const cJSON* o, const char* k, long long dflt = 0) {
   const cJSON* v = cJSON_GetObjectItemCaseSensitive(o, k);
-  return cJSON_IsNumber(v) ? (long long)v->valuedouble : dflt;
+  return cJSON_IsNumber(v) && v->valuedouble >= -1e15 && v->valuedouble <= 1e15 ? (long long)v->valuedouble : dflt;
 }
+
+// A recorded delay is replayed up to ten minutes.
+int64_t delayOf(int64_t us) { return std::clamp<int64_t>(us, 0, 600000000); }
 
 bool hexOf(const cJSON* o, const char* k, Bytes& out) { return fromHex(strOf(o, k), out); }
 
@@ -94,7 +98,7 @@ bool Replay::parse(const std::string& text, std::string& err) {
       ok = hexOf(o, "data", rep);
       if (ok && d.current >= 0) {
         Exchange& e = ex_[size_t(d.current)];
-        if (e.reports.empty()) e.delayUs = std::max<int64_t>(0, end - d.sentAt);
+        if (e.reports.empty()) e.delayUs = delayOf(end - d.sentAt);
         e.reports.push_back(std::move(rep));
       }
     } else if (ev == "random") {
@@ -107,7 +111,7 @@ bool Replay::parse(const std::string& text, std::string& err) {
       e.line = lineNo;
       e.nad = kDcOps.at(ev);
       e.result = int16_t(numOf(o, "result"));
-      e.delayUs = numOf(o, "us");
+      e.delayUs = delayOf(numOf(o, "us"));
       e.holderData = cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(o, "holder_data"));
       if (ev == "dc_setcpu") {
         e.cmd = Bytes{uint8_t(numOf(o, "addr"))};

@@ -38,6 +38,7 @@ class Replay {
   // replay has diverged (this command or an earlier one differed).
   const Exchange* next(Family fam, uint8_t nad, const Bytes& cmd);
 
+  const std::vector<Exchange>& exchanges() const { return ex_; }
   bool has(Family f) const;
   const std::string& serial() const { return serial_; }
   bool diverged() const { return !divergence_.empty(); }

@@ -163,7 +163,8 @@ const char kHex[] = "0123456789ABCDEF";
 
 bool unhex(const char* s, Bytes& out) {
   out.clear();
-  size_t n = s ? strlen(s) : 0;
+  if (!s) return false;  // a missing member stays missing
+  size_t n = strlen(s);
   if (n % 2) return false;
   for (size_t i = 0; i < n; i += 2) {
     auto v = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1; };
@@ -190,11 +191,19 @@ const char* str(cJSON* o, const char* k) {
 
 double num(cJSON* o, const char* k) {
   cJSON* v = cJSON_GetObjectItemCaseSensitive(o, k);
-  return cJSON_IsNumber(v) ? v->valuedouble : 0;
+  return cJSON_IsNumber(v) && v->valuedouble >= -1e15 && v->valuedouble <= 1e15 ? v->valuedouble : 0;
+}
+
+void markHolderData(cJSON* o) {
+  if (!cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(o, "holder_data"))) {
+    cJSON_DeleteItemFromObjectCaseSensitive(o, "holder_data");
+    cJSON_AddTrueToObject(o, "holder_data");
+  }
 }
 
 void setHex(cJSON* o, const char* k, const Bytes& b) {
-  cJSON_ReplaceItemInObjectCaseSensitive(o, k, cJSON_CreateString(hex(b.data(), b.size()).c_str()));
+  cJSON* v = cJSON_CreateString(hex(b.data(), b.size()).c_str());
+  if (v && !cJSON_ReplaceItemInObjectCaseSensitive(o, k, v)) cJSON_Delete(v);
 }
 
 // One command or answer of the USB-HID family, gathered from its reports:
@@ -271,7 +280,7 @@ bool redactTrace(const std::string& in, std::string& out, std::string& err) {
         if (open) continue;
         if (w) {
           substitute(m.bytes, subs);
-          if (!subs.empty() && m.bytes.size() > 5) cJSON_AddTrueToObject(o, "holder_data");
+          if (!subs.empty() && m.bytes.size() > 5) markHolderData(o);
           putBack(data, touched, m);
           if (m.bytes.size() < 2 || m.bytes[1] != 0xC0) cause[m.nad] = m.bytes;
         } else {
@@ -283,7 +292,7 @@ bool redactTrace(const std::string& in, std::string& out, std::string& err) {
         uint8_t nad = name == "dc_cpuapdu" ? 0x12 : 0x15;
         if (!unhex(str(o, "cmd"), cmd) || !unhex(str(o, "out"), ans)) continue;
         substitute(cmd, subs);
-        if (!subs.empty() && cmd.size() > 5) cJSON_AddTrueToObject(o, "holder_data");
+        if (!subs.empty() && cmd.size() > 5) markHolderData(o);
         setHex(o, "cmd", cmd);
         if (cmd.size() < 2 || cmd[1] != 0xC0) cause[nad] = cmd;
         redactAnswer(nad, cause[nad], ans, subs);
