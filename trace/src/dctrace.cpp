@@ -63,9 +63,9 @@ short dc_setcpu(int icdev, unsigned char address) {
   return r;
 }
 
-static short reset(const char* name, int icdev, unsigned char* rlen, unsigned char* buf) {
-  using F = short (*)(int, unsigned char*, unsigned char*);
-  F real = next<F>(name);
+using ResetFn = short (*)(int, unsigned char*, unsigned char*);
+
+static short reset(const char* name, ResetFn real, int icdev, unsigned char* rlen, unsigned char* buf) {
   if (!real) return DC_ERR_DEVICE;
   if (!on()) return real(icdev, rlen, buf);
   int64_t t0 = hwtrace::nowUs();
@@ -75,11 +75,13 @@ static short reset(const char* name, int icdev, unsigned char* rlen, unsigned ch
 }
 
 short dc_cpureset(int icdev, unsigned char* rlen, unsigned char* databuffer) {
-  return reset("dc_cpureset", icdev, rlen, databuffer);
+  static ResetFn real = next<ResetFn>("dc_cpureset");
+  return reset("dc_cpureset", real, icdev, rlen, databuffer);
 }
 
 short dc_pro_reset(int icdev, unsigned char* rlen, unsigned char* receive_data) {
-  return reset("dc_pro_reset", icdev, rlen, receive_data);
+  static ResetFn real = next<ResetFn>("dc_pro_reset");
+  return reset("dc_pro_reset", real, icdev, rlen, receive_data);
 }
 
 short dc_cpuapdu(int icdev, unsigned char slen, unsigned char* sendbuffer, unsigned char* rlen,

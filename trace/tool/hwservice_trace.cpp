@@ -1,6 +1,7 @@
 // hwservice-trace: runs hwservice (or any program) with the recording
 // layers preloaded, so that what the reader said can be sent to support;
 // --redact blanks the card holders' data in a trace (trace/README.md).
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -123,7 +124,7 @@ int record(std::string out, std::vector<std::string> argv) {
   signal(SIGINT, SIG_IGN);
   signal(SIGTERM, SIG_IGN);
   int st = 0;
-  while (waitpid(pid, &st, 0) < 0) {
+  while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
   }
   std::printf(
       "\nTrace written: %s\n%s"
