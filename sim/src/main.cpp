@@ -9,6 +9,7 @@
 
 #include "profile.h"
 #include "reader.h"
+#include "replay.h"
 #include "server.h"
 #include "sockpath.h"
 
@@ -23,7 +24,7 @@ void onSignal(int) {
 void usage(FILE* f) {
   std::fputs(
       "usage: vreader [--socket PATH] [--profile NAME|FILE] [--family hid|dc|both]\n"
-      "               [--time-scale X] [--background]\n"
+      "               [--time-scale X] [--background] [--replay TRACE]\n"
       "The socket defaults to $VREADER_SOCKET, $XDG_RUNTIME_DIR/vreader.sock or\n"
       "/tmp/vreader-$UID.sock. Control it with vreaderctl (see sim/README.md).\n",
       f);
@@ -37,6 +38,8 @@ int main(int argc, char** argv) {
   const char* scaleEnv = getenv("VREADER_TIME_SCALE");
   double scale = scaleEnv ? atof(scaleEnv) : 1.0;
   bool background = false;
+  std::string replayPath;
+  bool familyGiven = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&](const char* name) -> const char* {
@@ -48,7 +51,8 @@ int main(int argc, char** argv) {
     };
     if (a == "--socket") socketPath = value("--socket");
     else if (a == "--profile") profileName = value("--profile");
-    else if (a == "--family") family = value("--family");
+    else if (a == "--family") family = value("--family"), familyGiven = true;
+    else if (a == "--replay") replayPath = value("--replay");
     else if (a == "--time-scale") scale = atof(value("--time-scale"));
     else if (a == "--background") background = true;
     else if (a == "--help" || a == "-h") return usage(stdout), 0;
@@ -69,7 +73,22 @@ int main(int argc, char** argv) {
     }
     reader.load(p);
   }
+  // A replayed reader enumerates with the recorded serial and attaches the
+  // families the trace holds.
+  vr::Replay replay;
+  if (!replayPath.empty()) {
+    std::string err;
+    if (!replay.load(replayPath, err)) {
+      std::fprintf(stderr, "vreader: %s: %s\n", replayPath.c_str(), err.c_str());
+      return 1;
+    }
+    vr::Profile p = reader.profile();
+    if (!replay.serial().empty()) p.serial = replay.serial();
+    reader.load(p);
+    if (!familyGiven) family = replay.has(vr::Replay::Dc) ? (replay.has(vr::Replay::Hid) ? "both" : "dc") : "hid";
+  }
   vr::Server server(reader, socketPath);
+  if (!replayPath.empty()) server.setReplay(&replay);
   if (!server.setFamily(family)) {
     std::fprintf(stderr, "vreader: family must be hid, dc or both\n");
     return 2;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 
@@ -317,6 +318,7 @@ void Server::hidCommand(Client& c, uint8_t nad, const Bytes& cmd) {
     reader_.cancelWait();
     waitOwner_ = 0;
   }
+  if (replay_) return replayHid(c, nad, cmd);
   std::optional<Fault> f = faults_.take(nad, cmd);
   if (f && f->kind == Fault::NoAnswer) return log("hid", nad, cmd, Bytes(), f);
   if (f && f->kind == Fault::Sw) {
@@ -406,6 +408,7 @@ void Server::dcRequest(Client& c, uint8_t op, const Bytes& payload) {
   int nad = op == dc::kProReset || op == dc::kProApdu ? int(kNadContactless)
             : op == dc::kIdRead                       ? int(kNadIdModule)
                                                       : int(c.dcNad);
+  if (replay_) return replayDc(c, op, payload);
   if (op == dc::kSetCpu) {
     static const std::pair<uint8_t, uint8_t> map[] = {
         {0x0C, 0x12}, {0x0D, 0x16}, {0x0E, 0x17}, {0x0F, 0x18}, {0x11, 0x19}};
@@ -460,6 +463,44 @@ void Server::dcRequest(Client& c, uint8_t op, const Bytes& payload) {
   }
 }
 
+// The recorded reports leave as they were read, after the recorded delay.
+void Server::replayHid(Client& c, uint8_t nad, const Bytes& cmd) {
+  bool before = replay_->diverged();
+  const Replay::Exchange* e = replay_->next(Replay::Hid, nad, cmd);
+  if (!e) {
+    if (!before) std::fprintf(stderr, "vreader: replay diverged at %s\n", replay_->divergence().c_str());
+    Bytes r = swOnly(0x6D00);  // what the firmware says to a command it does not know
+    log("hid", nad, cmd, r, std::nullopt);
+    return sendHid(c.id, nad, r, std::nullopt);
+  }
+  std::string bytes;
+  Bytes joined;
+  for (const Bytes& r : e->reports) {
+    bytes += hidRecord(r.data(), r.size());
+    append(joined, r);
+  }
+  log("hid", nad, cmd, joined, std::nullopt);
+  queue(c.id, std::move(bytes), unsigned(double(e->delayUs) * reader_.timeScale() / 1000));
+}
+
+void Server::replayDc(Client& c, uint8_t op, const Bytes& payload) {
+  bool before = replay_->diverged();
+  const Replay::Exchange* e = replay_->next(Replay::Dc, op, payload);
+  Bytes logged = payload;
+  logged.insert(logged.begin(), op);
+  if (!e) {
+    if (!before) std::fprintf(stderr, "vreader: replay diverged at %s\n", replay_->divergence().c_str());
+    bool apdu = op == dc::kCpuApdu || op == dc::kProApdu;
+    log("dc", -1, logged, apdu ? swOnly(0x6D00) : Bytes(), std::nullopt);
+    return sendDc(c, apdu ? 0 : dc::kBadRequest, apdu ? swOnly(0x6D00) : Bytes(), std::nullopt);
+  }
+  log("dc", -1, logged, e->payload, std::nullopt);
+  Fault later;
+  later.kind = Fault::Delay;
+  later.value = unsigned(double(e->delayUs) * reader_.timeScale() / 1000);
+  sendDc(c, e->result, e->payload, later);
+}
+
 void Server::log(const char* fam, int nad, const Bytes& cmd, const Bytes& reply, const std::optional<Fault>& f) {
   // Long trains are cut in the log so that a full log still fits one reply line.
   auto cut = [](const Bytes& b) {
@@ -499,6 +540,10 @@ std::string Server::stateLine() {
   cJSON* ex = cJSON_AddObjectToObject(o, "exchanges");
   cJSON_AddNumberToObject(ex, "hid", hidExchanges_);
   cJSON_AddNumberToObject(ex, "dc", dcExchanges_);
+  if (replay_) {
+    cJSON* r = cJSON_Parse(replay_->stateJson().c_str());
+    if (r) cJSON_AddItemToObject(o, "replay", r);
+  }
   char* txt = cJSON_PrintUnformatted(o);
   std::string s = std::string("OK ") + (txt ? txt : "{}");
   cJSON_free(txt);

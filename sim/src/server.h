@@ -15,6 +15,7 @@
 #include "faults.h"
 #include "hidframe.h"
 #include "reader.h"
+#include "replay.h"
 
 namespace vr {
 
@@ -34,6 +35,8 @@ class Server {
   bool setFamily(const std::string& f);
   // One control line; returns the reply line without its newline.
   std::string control(const std::string& line);
+  // Plays the reader from a trace instead of the models (not owned).
+  void setReplay(Replay* r) { replay_ = r; }
 
  private:
   enum class Role { New, Control, Hid, Dc };
@@ -71,6 +74,8 @@ class Server {
   void sendDc(Client& c, int16_t result, const Bytes& payload, const std::optional<Fault>& f);
   void queue(int clientId, std::string bytes, unsigned delayMs);
   void deliverEvent(std::optional<Bytes> reply);
+  void replayHid(Client& c, uint8_t nad, const Bytes& cmd);
+  void replayDc(Client& c, uint8_t op, const Bytes& payload);
   void log(const char* fam, int nad, const Bytes& cmd, const Bytes& reply, const std::optional<Fault>& f);
   Client* find(int id);
   void unplug();
@@ -93,6 +98,7 @@ class Server {
   std::deque<LogEntry> log_;
   unsigned logSeq_ = 0;
   unsigned hidExchanges_ = 0, dcExchanges_ = 0;
+  Replay* replay_ = nullptr;
 };
 
 }  // namespace vr
