@@ -37,6 +37,7 @@ all=(
   "payterm_fuzz_profile  fuzz/payterm/corpus/profile"
   "qmxtool_fuzz_ini      fuzz/qmxtool/corpus"
   "policy_fuzz           fuzz/policy/corpus"
+  "trace_fuzz_redact     fuzz/trace/corpus"
 )
 
 "$top/scripts/install-deps.sh"
