@@ -5,6 +5,7 @@
 #include <QImage>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "facet.h"
 
@@ -36,9 +37,9 @@ void AddIdPhoto(const unsigned char *record, int len, Json::Value &data) {
   // The decoder always reads a whole record: a shorter one is padded with zeros.
   char whole[FACET_RECORD_SIZE] = {0};
   std::memcpy(whole, record, size_t(n));
-  static thread_local unsigned char rgb[FACET_OUT_SIZE];
-  const int rc = unpack(whole, reinterpret_cast<unsigned long>(rgb), FACET_MODE_DECODE);
-  QByteArray png = rc == FACET_OK ? EncodePng(rgb) : QByteArray();
+  std::vector<unsigned char> rgb(FACET_OUT_SIZE);
+  const int rc = unpack(whole, reinterpret_cast<unsigned long>(rgb.data()), FACET_MODE_DECODE);
+  QByteArray png = rc == FACET_OK ? EncodePng(rgb.data()) : QByteArray();
   if (png.isEmpty()) {
     data["Photo"] = "";
     data["PhotoError"] = std::to_string(rc == FACET_OK ? FACET_E_MEMORY : rc);
