@@ -28,7 +28,7 @@ int Agreement(const uint8_t* record, uint8_t mask) {
   };
   auto le32 = [&](uint64_t w) -> uint32_t {
     uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | uint32_t(at(w + i) & 0xFF);
+    for (int i = 3; i >= 0; --i) v = v << 8 | uint32_t(std::max(at(w + i), 0));
     return v;
   };
   const int flags = at(kFirstStored);
