@@ -2,6 +2,7 @@
 // it, and the vendor SDK's photo length, against a scripted SDK.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -14,9 +15,10 @@ namespace {
 // A read reply with text length t and photo length p in its header and
 // `size` bytes in all; byte i holds i.
 std::vector<uint8_t> reply(unsigned t, unsigned p, size_t size) {
-  std::vector<uint8_t> r(size);
-  for (size_t i = 0; i < size; ++i) r[i] = uint8_t(i);
+  std::vector<uint8_t> r(std::max<size_t>(size, 14));
+  for (size_t i = 0; i < r.size(); ++i) r[i] = uint8_t(i);
   r[10] = uint8_t(t >> 8), r[11] = uint8_t(t), r[12] = uint8_t(p >> 8), r[13] = uint8_t(p);
+  r.resize(size);  // a reply cut inside its header
   return r;
 }
 
