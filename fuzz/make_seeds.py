@@ -149,6 +149,10 @@ def dispatch_seeds():
         bytes([0, 61]) + b'{"FunID":"DKQ0001",/*c*/"TranData":{"Region":"1"}}',
         bytes([0, 67]) + b'{"FunID":1,"TranData":{"Region":"1"}}',
         bytes([1, 71]) + '{"FunID":"DKQ0005","TranData":{"Region":"1","Note":"\U0001F600"}}'.encode(),
+        # The holder's photo: asked for, and values that do not ask for it.
+        bytes([0, 73]) + req("DKQ0005", ',"Photo":"1"'),
+        bytes([1, 79]) + req("DKQ0005", ',"Photo":"1"'),
+        bytes([0, 83]) + req("DKQ0005", ',"Photo":1'),
     ]
     return seeds
 

@@ -103,6 +103,8 @@ us() { awk -v v="$1" 'BEGIN { printf "%.1f", v }'; }
   for f in Hello DKQ0001 DKQ0002 DKQ0003 DKQ0004 DKQ0005 DKQ0007 DKQ0010 DKQ0011 DKQ0012; do
     echo "| $f end to end, µs per request | $(us "$(gb "$work/funid.json" "BM_$f/real_time" real_time)") | — | — |"
   done
+  p=$(gb "$work/funid.json" "BM_DKQ0005Photo/real_time" real_time); q=$(gb "$work/funid.json" "BM_DKQ0005/real_time" real_time)
+  echo "| DKQ0005 with photo end to end, µs per request (extra over DKQ0005) | $(us "$p") ($(us "$(awk -v a="$p" -v b="$q" 'BEGIN{print a-b}')")) | — | — |"
   for f in BM_ColourMaskOneColour BM_ColourMaskPolygon BM_ColourNoMask BM_GreyNoMask; do
     echo "| photo decode ${f#BM_}, µs | $(us "$(gb "$work/facet.json" "$f" cpu_time)") | — | — |"
   done

@@ -11,6 +11,7 @@
 #include <exception>
 #include <memory>
 
+#include "id_photo.h"
 #include "svc_log.h"
 #include "tessera.h"
 
@@ -118,9 +119,17 @@ int ReadCardCity(Call &c) {
 int IDCardRead(Call &c) {
   char name[46] = {0}, sex[32] = {0}, nation[32] = {0}, born[32] = {0}, address[256] = {0},
        idNumber[32] = {0}, police[256] = {0}, validStart[256] = {0}, validEnd[64] = {0};
-  int ret = QMX_IDCard_Read(name, sex, nation, born, address, idNumber, police, validStart,
-                            validEnd, c.err);
+  // Only "Photo":"1" asks for the photo; the lookup must not add the member.
+  const Json::Value &photoParam = static_cast<const Json::Value &>(c.root)["TranData"]["Photo"];
+  const bool withPhoto = photoParam.isString() && photoParam.asString() == "1";
+  unsigned char photo[TESSERA_ID_PHOTO_SIZE];
+  int photoLen = 0;
+  int ret = withPhoto ? QMX_IDCard_ReadPhoto(name, sex, nation, born, address, idNumber, police,
+                                             validStart, validEnd, photo, &photoLen, c.err)
+                      : QMX_IDCard_Read(name, sex, nation, born, address, idNumber, police,
+                                        validStart, validEnd, c.err);
   if (ret == 0) {
+    if (withPhoto) AddIdPhoto(photo, photoLen, c.data);
     c.data["Name"] = BufText(name);
     c.data["Born"] = BufText(born);
     c.data["Address"] = BufText(address);

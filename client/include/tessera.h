@@ -69,6 +69,16 @@ TESSERA_API int QMX_IDCard_Read(char *name, char *sex, char *nation, char *birth
                                 char *address, char *idNumber, char *authority,
                                 char *validStart, char *validEnd, char *err);
 
+/* QMX_IDCard_Read (same outputs, sizes, codes, messages and session
+ * handling) that also returns the card's compressed photo record: photo at
+ * least TESSERA_ID_PHOTO_SIZE bytes, its length in *photoLen (1024 on every
+ * card). Nothing is written, texts included, unless the read succeeds. */
+#define TESSERA_ID_PHOTO_SIZE 1024
+TESSERA_API int QMX_IDCard_ReadPhoto(char *name, char *sex, char *nation, char *birthDate,
+                                     char *address, char *idNumber, char *authority,
+                                     char *validStart, char *validEnd, unsigned char *photo,
+                                     int *photoLen, char *err);
+
 /* E-card QR scanner; each closes the session.
  * SetAutoRead: low byte of mode 1 automatic, 0 manual; 0, -1 open or
  * refused, -3 other modes (nothing sent, session left open).

@@ -6,14 +6,40 @@
 
 using namespace tessera;
 
-int QMX_IDCard_Read(char *name, char *sex, char *nation, char *birthDate, char *address,
-                    char *idNumber, char *authority, char *validStart, char *validEnd, char *err) {
+static_assert(TESSERA_ID_PHOTO_SIZE == PORTICO_ID_PHOTO_SIZE, "the record passes through unchanged");
+
+namespace {
+
+// One ID card read in its own session; without photo, the hub's plain read.
+int readIdCard(char *name, char *sex, char *nation, char *birthDate, char *address, char *idNumber,
+               char *authority, char *validStart, char *validEnd, unsigned char *photo, int *photoLen,
+               char *err) {
   if (!openOnDemand(err))
     return -1;
-  int rc = IDCard_Read(g_hDev, name, sex, nation, birthDate, address, idNumber, authority, validStart,
-                       validEnd, err);
+  int rc = photo ? IDCard_ReadPhoto(g_hDev, name, sex, nation, birthDate, address, idNumber, authority,
+                                    validStart, validEnd, photo, photoLen, err)
+                 : IDCard_Read(g_hDev, name, sex, nation, birthDate, address, idNumber, authority,
+                               validStart, validEnd, err);
   QMX_CloseDev(err);
   return rc == 0 ? 0 : -2;
+}
+
+}  // namespace
+
+int QMX_IDCard_Read(char *name, char *sex, char *nation, char *birthDate, char *address,
+                    char *idNumber, char *authority, char *validStart, char *validEnd, char *err) {
+  return readIdCard(name, sex, nation, birthDate, address, idNumber, authority, validStart, validEnd,
+                    nullptr, nullptr, err);
+}
+
+int QMX_IDCard_ReadPhoto(char *name, char *sex, char *nation, char *birthDate, char *address,
+                         char *idNumber, char *authority, char *validStart, char *validEnd,
+                         unsigned char *photo, int *photoLen, char *err) {
+  // A null photo still reads it (and checks it), so the call never turns
+  // into the plain read.
+  unsigned char scratch[TESSERA_ID_PHOTO_SIZE];
+  return readIdCard(name, sex, nation, birthDate, address, idNumber, authority, validStart, validEnd,
+                    photo ? photo : scratch, photoLen, err);
 }
 
 int QMX_ECard_SetAutoRead(int mode, char *err) {

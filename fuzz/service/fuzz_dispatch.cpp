@@ -144,6 +144,21 @@ int QMX_IDCard_Read(char *name, char *sex, char *nation, char *birthDate, char *
   return Finish(err);
 }
 
+int QMX_IDCard_ReadPhoto(char *name, char *sex, char *nation, char *birthDate, char *address,
+                         char *idNumber, char *authority, char *validStart, char *validEnd,
+                         unsigned char *photo, int *photoLen, char *err) {
+  const int rc = QMX_IDCard_Read(name, sex, nation, birthDate, address, idNumber, authority,
+                                 validStart, validEnd, err);
+  g_last.fn = "QMX_IDCard_ReadPhoto";
+  FUZZ_CHECK(photo != nullptr && photoLen != nullptr);
+  // Any bytes, any length up to the record's size.
+  const int n = static_cast<int>(Next() % (TESSERA_ID_PHOTO_SIZE + 1));
+  for (int i = 0; i < n; i++) photo[i] = static_cast<unsigned char>(Next());
+  *photoLen = n;
+  g_last.args = static_cast<unsigned long long>(n);
+  return rc;
+}
+
 int QMX_ICBankCard_ReadNO(char *accountNo, char *err) {
   Begin("QMX_ICBankCard_ReadNO", err);
   Fill("accountNo", accountNo, 20);
@@ -265,7 +280,21 @@ void CheckReply(const std::string &request, const std::string &reply) {
     FUZZ_CHECK(info == (std::string(op->param) == "Timeout" ? "缺少TimeOut 参数!" : "缺少SetAutoRead 参数!"));
     return;
   }
-  FUZZ_CHECK(g_last.fn == op->fn && code == g_last.ret);
+  // DKQ0005 with "Photo":"1" reads the photo too and adds its members.
+  const Json::Value &photoParam = req["TranData"]["Photo"];
+  const bool withPhoto = funId == "DKQ0005" && photoParam.isString() && photoParam.asString() == "1";
+  FUZZ_CHECK(g_last.fn == (withPhoto ? std::string("QMX_IDCard_ReadPhoto") : std::string(op->fn)));
+  FUZZ_CHECK(code == g_last.ret);
+  if (withPhoto && code == 0) {
+    FUZZ_CHECK(data.isObject() && data["PhotoRaw"].isString() && data["Photo"].isString());
+    FUZZ_CHECK(data["PhotoRaw"].asString().size() == (g_last.args + 2) / 3 * 4);
+    const bool decoded = !data["Photo"].asString().empty();
+    FUZZ_CHECK(decoded ? !data.isMember("PhotoError") && data["Photo"].asString().rfind("data:image/png;base64,", 0) == 0
+                       : data["PhotoError"].isString());
+    FUZZ_CHECK(data.size() == op->data.size() + (decoded ? 2 : 3));
+    for (const auto &m : op->data) FUZZ_CHECK(data[m.first].asString() == g_last.out[m.second]);
+    return;
+  }
   if (op->param != nullptr) {
     const long v = strtol(req["TranData"][op->param].asCString(), nullptr, 10);
     const unsigned long long want =

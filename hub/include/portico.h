@@ -48,6 +48,7 @@
 #define PORTICO_ID_AUTHORITY_SIZE 256
 #define PORTICO_ID_VALID_START_SIZE 256
 #define PORTICO_ID_VALID_END_SIZE 64
+#define PORTICO_ID_PHOTO_SIZE 1024 /* IDCard_ReadPhoto: the compressed photo record */
 
 /* Vendor family: the hub's own failure codes of CPU_Protocol (Cpu_Reset
  * passes the SDK's non-zero results through instead). */
@@ -133,6 +134,20 @@ PORTICO_API int CPU_Protocol(int64_t handle, int slen, const unsigned char *sbuf
 PORTICO_API int IDCard_Read(int64_t handle, char *name, char *sex, char *nation, char *birth,
                             char *address, char *id_number, char *authority, char *valid_start,
                             char *valid_end, char *msg);
+
+/* IDCard_Read (same frames or SDK call, same results, messages and reader
+ * handling) that also hands out the card's compressed photo record: photo
+ * (at least PORTICO_ID_PHOTO_SIZE bytes) receives its bytes, *photo_len
+ * their count (1024 on every card; NULL skips either). USB-HID family: the
+ * record that follows the text block in the read reply; a photo length
+ * above PORTICO_ID_PHOTO_SIZE or past the reply fails the read step (-1,
+ * "读取身份证信息失败!"). Vendor family: dc_SamAReadCardInfo's photo
+ * buffer; a length above PORTICO_ID_PHOTO_SIZE gives -1, "身份证读取失败!".
+ * Nothing is written to any output, texts included, unless the whole read
+ * succeeds. */
+PORTICO_API int IDCard_ReadPhoto(int64_t handle, char *name, char *sex, char *nation, char *birth,
+                                 char *address, char *id_number, char *authority, char *valid_start,
+                                 char *valid_end, unsigned char *photo, int *photo_len, char *msg);
 
 /* Appends two upper-case hex digits per byte of data to the text in out
  * (room for strlen(out) + 2 * len + 1 bytes). Returns 0. */

@@ -16,8 +16,10 @@ struct ReaderFamily {
   void (*setNad)(int64_t handle, uint8_t nad);
   int (*cpuReset)(int64_t handle, int* rlen, uint8_t* atr);
   int (*cpuProtocol)(int64_t handle, int slen, const uint8_t* sbuf, int* rlen, uint8_t* rbuf);
-  // Fills out only on success (0); a failure writes its message to msg.
-  int (*idcardRead)(int64_t handle, IdText& out, char* msg);
+  // Fills out (and photo, when not null) only on success (0); a failure
+  // writes its message to msg. With photo, a record that is missing from
+  // the answer or larger than the buffer is a failure of the read itself.
+  int (*idcardRead)(int64_t handle, IdText& out, IdPhoto* photo, char* msg);
 };
 
 extern const ReaderFamily kHidFamily;     // libhidlink, DevType 21

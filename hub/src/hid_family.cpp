@@ -78,7 +78,7 @@ constexpr uint32_t kReadReplyMin = 512;
 
 // Every step must give 0x9000 (the SAM status inside the reply is not
 // examined); the reader is closed afterwards whatever happened.
-int hidIdcardRead(int64_t handle, IdText& out, char* msg) {
+int hidIdcardRead(int64_t handle, IdText& out, IdPhoto* photo, char* msg) {
   void* h = dev(handle);
   HV_set_nad(h, NAD_IDCARD);
   uint8_t reply[HV_MAX_REPLY_DATA];
@@ -94,10 +94,18 @@ int hidIdcardRead(int64_t handle, IdText& out, char* msg) {
       rc = s.failure;
     }
   }
+  // Both parts are taken before either is handed out: a failed photo
+  // leaves the text untouched too.
+  IdPhoto taken;
+  if (rc == 0 && photo && !takeIdPhoto(reply, len, taken)) {
+    putMessage(msg, msgs::kIdReadFailed);
+    rc = kIdSteps[kReadStep].failure;
+  }
   if (rc == 0 && !decodeIdReply(reply, len, out)) {
     putMessage(msg, msgs::kIdReadFailed);
     rc = kIdSteps[kReadStep].failure;
   }
+  if (rc == 0 && photo) *photo = taken;
   HV_close(h);
   return rc;
 }

@@ -170,6 +170,16 @@ bool decodeIdReply(const uint8_t* reply, size_t len, IdText& out) {
   return true;
 }
 
+bool takeIdPhoto(const uint8_t* reply, size_t len, IdPhoto& out) {
+  if (!reply || len < kIdTextOffset) return false;
+  const size_t textLen = size_t(reply[10]) << 8 | reply[11];
+  const size_t photoLen = size_t(reply[12]) << 8 | reply[13];
+  if (photoLen > sizeof out.bytes || kIdTextOffset + textLen + photoLen > len) return false;
+  std::memcpy(out.bytes, reply + kIdTextOffset + textLen, photoLen);
+  out.len = photoLen;
+  return true;
+}
+
 void deliver(const IdText& t, char* const outs[9]) {
   const char* const fields[9] = {t.name,   t.sex,       t.nation,     t.birth,   t.address,
                                  t.number, t.authority, t.validStart, t.validEnd};

@@ -47,6 +47,18 @@ inline constexpr size_t kIdTextSize = 256;
 // when the reply is too short to hold the block.
 bool decodeIdReply(const uint8_t* reply, size_t len, IdText& out);
 
+// The compressed photo record as the card gives it.
+struct IdPhoto {
+  uint8_t bytes[PORTICO_ID_PHOTO_SIZE];
+  size_t len;
+};
+
+// Takes the photo record of a read reply: text length T at byte 10, photo
+// length P at byte 12 (both big-endian), the record at 14 + T. False (out
+// untouched) when P exceeds PORTICO_ID_PHOTO_SIZE or the record reaches past
+// the reply's len bytes.
+bool takeIdPhoto(const uint8_t* reply, size_t len, IdPhoto& out);
+
 // Copies the fields to the caller's buffers (null ones are skipped).
 void deliver(const IdText& t, char* const outs[9]);
 

@@ -21,7 +21,7 @@ int noClose(int64_t, char* msg) {
 void noSetNad(int64_t, uint8_t) {}
 int noCpuReset(int64_t, int*, uint8_t*) { return -1; }
 int noCpuProtocol(int64_t, int, const uint8_t*, int*, uint8_t*) { return -1; }
-int noIdcardRead(int64_t, IdText&, char*) { return -1; }
+int noIdcardRead(int64_t, IdText&, IdPhoto*, char*) { return -1; }
 
 }  // namespace
 
@@ -71,10 +71,25 @@ int CPU_Protocol(int64_t handle, int slen, const unsigned char* sbuf, int* rlen,
 int IDCard_Read(int64_t handle, char* name, char* sex, char* nation, char* birth, char* address,
                 char* id_number, char* authority, char* valid_start, char* valid_end, char* msg) {
   portico::IdText t;
-  int rc = familyOf(DevType).idcardRead(handle, t, msg);
+  int rc = familyOf(DevType).idcardRead(handle, t, nullptr, msg);
   if (rc == 0) {
     char* const outs[9] = {name, sex, nation, birth, address, id_number, authority, valid_start, valid_end};
     portico::deliver(t, outs);
+  }
+  return rc;
+}
+
+int IDCard_ReadPhoto(int64_t handle, char* name, char* sex, char* nation, char* birth, char* address,
+                     char* id_number, char* authority, char* valid_start, char* valid_end, unsigned char* photo,
+                     int* photo_len, char* msg) {
+  portico::IdText t;
+  portico::IdPhoto p;
+  int rc = familyOf(DevType).idcardRead(handle, t, &p, msg);
+  if (rc == 0) {
+    char* const outs[9] = {name, sex, nation, birth, address, id_number, authority, valid_start, valid_end};
+    portico::deliver(t, outs);
+    if (photo) std::memcpy(photo, p.bytes, p.len);
+    if (photo_len) *photo_len = int(p.len);
   }
   return rc;
 }

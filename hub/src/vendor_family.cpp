@@ -124,12 +124,12 @@ void putSex(int d, IdText& t, unsigned char* code) {
   copyText(t.sex, s, std::strlen(s), Charset::Utf8);
 }
 
-int vendorIdcardRead(int64_t handle, IdText& out, char* msg) {
+int vendorIdcardRead(int64_t handle, IdText& out, IdPhoto* photoOut, char* msg) {
   int d = dev(handle);
   uint8_t text[kText] = {0}, photo[kPhoto], fp[kFingerprint], extra[kExtra];
   unsigned int textLen = 0, photoLen = 0, fpLen = 0, extraLen = 0;
   if (dc_SamAReadCardInfo(d, 3, &textLen, text, &photoLen, photo, &fpLen, fp, &extraLen, extra) != 0 ||
-      textLen > kText) {
+      textLen > kText || (photoOut && photoLen > kPhoto)) {
     putMessage(msg, msgs::kVendorIdFailed);
     return -1;
   }
@@ -195,6 +195,10 @@ int vendorIdcardRead(int64_t handle, IdText& out, char* msg) {
     return -1;
   }
   out = t;
+  if (photoOut) {
+    std::memcpy(photoOut->bytes, photo, photoLen);
+    photoOut->len = photoLen;
+  }
   return 0;
 }
 

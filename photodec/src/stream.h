@@ -14,19 +14,26 @@ constexpr size_t kRecordSkip = 10;   // leading record bytes that carry no photo
 constexpr size_t kWorkingSize = 1024;
 constexpr size_t kHeaderSize = 6;
 
-// The photo format scrambles the coded bytes with this one-byte mask; it must
-// match the card photo format in use.
-constexpr uint8_t kUnscrambleMask = 0xA5;
-
 // Highest level count: 2^7 already pads both sides to 128, one coefficient in
 // the lowest band.
 constexpr int kMaxLevels = 7;
 // Coefficients are 32-bit signed: bit planes above 30 cannot be held.
 constexpr int kMaxStartPlane = 30;
 
-// Writes the header (57 4C 66 00 7E 00) and the unscrambled bytes 10..1023 of
-// `record` into `work` (kWorkingSize bytes); the last four bytes stay zero.
-void BuildWorkingBuffer(const uint8_t* record, uint8_t* work);
+// Writes the header (57 4C 66 00 7E 00) and bytes 10..1023 of `record`,
+// unscrambled with `mask`, into `work` (kWorkingSize bytes); the last four
+// bytes stay zero.
+void BuildWorkingBuffer(const uint8_t* record, uint8_t mask, uint8_t* work);
+
+// Cards scramble the coded bytes with a one-byte mask that differs between
+// card series. The format fixes bytes after unscrambling: the flags byte says
+// whether a mask segment comes first, and every arithmetic-coded segment
+// opens with 0x6F at a place the flags and stored lengths determine. Only
+// two masks can put the first marker where the flags want it; a mask counts
+// when every marker the decoder will check agrees with it, and the one that
+// agrees with more fixed bytes (flags it can hold, start bit planes) wins,
+// the mask-segment reading on a tie. Returns false when no mask counts.
+bool RecoverMask(const uint8_t* record, uint8_t* mask);
 
 // Sequential reader; reading past the end yields zero bytes.
 class StreamReader {

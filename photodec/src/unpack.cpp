@@ -11,8 +11,11 @@ extern "C" FACET_API int unpack(const char* record, unsigned long out, unsigned 
   if (record == nullptr || out == 0) return FACET_E_ARGUMENT;
   uint8_t* image = reinterpret_cast<uint8_t*>(out);
   try {
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(record);
+    uint8_t mask = 0;
+    if (!facet::RecoverMask(bytes, &mask)) return FACET_E_SEGMENT;
     uint8_t work[facet::kWorkingSize];
-    facet::BuildWorkingBuffer(reinterpret_cast<const uint8_t*>(record), work);
+    facet::BuildWorkingBuffer(bytes, mask, work);
     facet::PhotoDecoder decoder;
     const int rc = decoder.decode(work, sizeof work, image);
     if (rc != FACET_OK) return rc;

@@ -120,6 +120,16 @@ export class ServiceOnVirtualReader {
     return result;
   }
 
+  // Writes the test's profile with some members of one card replaced and
+  // returns its path (for `ctl("load", path)`).
+  profileWith(card, members) {
+    const p = JSON.parse(fs.readFileSync(profile, "utf8"));
+    Object.assign(p.cards[card], members);
+    const file = path.join(this.dir, `profile-${card}.json`);
+    fs.writeFileSync(file, JSON.stringify(p));
+    return file;
+  }
+
   removeFolder() {
     fs.rmSync(this.dir, { recursive: true, force: true });
   }

@@ -13,12 +13,14 @@ short readResult, parseResult, otherResult;
 unsigned textLen;
 unsigned char text[256];
 std::string parsed[11];
+unsigned photoLen;
 
 void reset() {
   answers.clear();
   calls.clear();
   readResult = parseResult = otherResult = 0;
   textLen = 256;
+  photoLen = 0;
   std::memset(text, 0, sizeof text);
   for (auto& p : parsed) p.clear();
 }
@@ -78,12 +80,14 @@ short dc_pro_command(int, unsigned char slen, unsigned char* s, unsigned char* r
   calls.push_back("pro_command " + hex(s, slen) + " " + hex(&t, 1));
   return answer(rlen, d);
 }
-short dc_SamAReadCardInfo(int, int type, unsigned int* tl, unsigned char* t, unsigned int* pl, unsigned char*,
+short dc_SamAReadCardInfo(int, int type, unsigned int* tl, unsigned char* t, unsigned int* pl, unsigned char* p,
                           unsigned int* fl, unsigned char*, unsigned int* el, unsigned char* extra) {
   calls.push_back("read " + std::to_string(type) + (extra ? " extra" : ""));
   *tl = textLen;
   std::memcpy(t, text, textLen < 256 ? textLen : 256);
-  *pl = *fl = *el = 0;
+  *fl = *el = 0;
+  *pl = photoLen;
+  for (unsigned i = 0; i < photoLen && i < 1024; ++i) p[i] = static_cast<unsigned char>(i);
   return readResult;
 }
 short dc_ParseTextInfo(int, int cs, unsigned int, unsigned char*, unsigned char* a, unsigned char* b,

@@ -18,6 +18,7 @@ extern short readResult, parseResult, otherResult;
 extern unsigned textLen;
 extern unsigned char text[256];
 extern std::string parsed[11];  // parse outputs in the SDK's argument order
+extern unsigned photoLen;       // photo length the read reports; bytes 0, 1, 2, ... up to 1024 of them
 
 void reset();
 

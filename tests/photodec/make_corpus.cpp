@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
         opt.maskMode = kind == 2 ? 0 : 1 + variant % 3;
         opt.grey = variant == 2 && kind == 0;
         const facet_test::Encoded e = facet_test::EncodeStream(facet_test::MakePortrait(variant), opt);
-        const std::vector<uint8_t> rec = facet_test::MakeRecord(e.stream);
+        // Cards differ in their scrambling mask: the seeds spread over many.
+        const std::vector<uint8_t> rec = facet_test::MakeRecord(e.stream, uint8_t(n * 47 + 5));
         char name[64];
         std::snprintf(name, sizeof name, "/seed-%02d.rec", n++);
         std::ofstream(argv[1] + std::string(name), std::ios::binary)

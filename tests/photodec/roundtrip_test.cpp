@@ -31,7 +31,10 @@ Result Decode(const std::vector<uint8_t>& stream) {
 // Decoding a record goes through the same working buffer as unpack.
 Result DecodeRecord(const std::vector<uint8_t>& record) {
   std::vector<uint8_t> work(facet::kWorkingSize);
-  facet::BuildWorkingBuffer(record.data(), work.data());
+  uint8_t mask = 0;
+  EXPECT_TRUE(facet::RecoverMask(record.data(), &mask));
+  EXPECT_EQ(mask, facet_test::kRecordMask);
+  facet::BuildWorkingBuffer(record.data(), mask, work.data());
   return Decode(work);
 }
 

@@ -28,9 +28,9 @@ TEST(WorkingBuffer, HeaderThenUnscrambledBytesThenZeros) {
   for (size_t i = 0; i < rec.size(); ++i) rec[i] = uint8_t(i * 7);
   uint8_t work[1024];
   std::memset(work, 0xEE, sizeof work);
-  facet::BuildWorkingBuffer(rec.data(), work);
+  facet::BuildWorkingBuffer(rec.data(), 0x96, work);
   EXPECT_EQ(std::vector<uint8_t>(work, work + 6), (std::vector<uint8_t>{0x57, 0x4C, 0x66, 0x00, 0x7E, 0x00}));
-  for (size_t i = 6; i < 1020; ++i) ASSERT_EQ(work[i], uint8_t(rec[i + 4] ^ facet::kUnscrambleMask)) << i;
+  for (size_t i = 6; i < 1020; ++i) ASSERT_EQ(work[i], uint8_t(rec[i + 4] ^ 0x96)) << i;
   for (size_t i = 1020; i < 1024; ++i) EXPECT_EQ(work[i], 0) << i;
 }
 

@@ -38,7 +38,7 @@ uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
 
 // Sets working-stream byte `at` of a record to `value` (before scrambling).
 void SetStreamByte(std::vector<uint8_t>& rec, size_t at, uint8_t value) {
-  rec[at + 4] = value ^ facet::kUnscrambleMask;
+  rec[at + 4] = value ^ facet_test::kRecordMask;
 }
 
 class Unpack : public ::testing::Test {
@@ -125,23 +125,49 @@ TEST_F(Unpack, UnwritableBitmapIsReportedWithTheImageStillDecoded) {
   ASSERT_EQ(unlink("zp.bmp"), 0);
 }
 
-TEST_F(Unpack, SegmentsWithoutTheMarkerFailAndLeaveOutUntouched) {
+TEST_F(Unpack, SegmentsWithoutTheMarkerFailUnderEveryMaskAndLeaveOutUntouched) {
   const facet_test::Portrait p = facet_test::MakePortrait(0);
   const facet_test::Encoded e = facet_test::EncodeStream(p, EncoderOptions{});
   const std::vector<size_t> markers = {e.maskOffset + 4, e.planeOffset[0] + 1, e.planeOffset[1] + 1,
                                        e.planeOffset[2] + 1};
   for (size_t at : markers) {
-    std::vector<uint8_t> rec = facet_test::MakeRecord(e.stream);
-    SetStreamByte(rec, at, 0x6E);
-    std::vector<uint8_t> out(FACET_OUT_SIZE, 0x33);
-    EXPECT_EQ(Decode(rec, out, 499), FACET_E_SEGMENT) << at;
-    EXPECT_EQ(out, std::vector<uint8_t>(FACET_OUT_SIZE, 0x33)) << at;
-    EXPECT_NE(access("zp.bmp", F_OK), 0);
+    std::vector<uint8_t> damaged = e.stream;
+    damaged[at] = 0x6E;
+    for (int mask = 0; mask < 256; ++mask) {
+      const std::vector<uint8_t> rec = facet_test::MakeRecord(damaged, uint8_t(mask));
+      std::vector<uint8_t> out(FACET_OUT_SIZE, 0x33);
+      ASSERT_EQ(Decode(rec, out, 499), FACET_E_SEGMENT) << at << " mask " << mask;
+      ASSERT_EQ(out, std::vector<uint8_t>(FACET_OUT_SIZE, 0x33)) << at << " mask " << mask;
+      ASSERT_NE(access("zp.bmp", F_OK), 0);
+    }
+  }
+}
+
+TEST_F(Unpack, EveryScramblingMaskDecodesToTheSameImage) {
+  struct Kind {
+    const char* name;
+    int maskMode;
+    bool grey;
+  };
+  const Kind kinds[] = {{"colour, mask", 1, false}, {"grey, no mask", 0, true}};
+  const facet_test::Portrait p = facet_test::MakePortrait(1);
+  for (const Kind& k : kinds) {
+    EncoderOptions opt;
+    opt.maskMode = k.maskMode;
+    opt.grey = k.grey;
+    const std::vector<uint8_t> stream = facet_test::EncodeStream(p, opt).stream;
+    std::vector<uint8_t> first(FACET_OUT_SIZE);
+    ASSERT_EQ(Decode(facet_test::MakeRecord(stream, 0), first, 498), FACET_OK) << k.name;
+    for (int mask = 1; mask < 256; ++mask) {
+      std::vector<uint8_t> out(FACET_OUT_SIZE);
+      ASSERT_EQ(Decode(facet_test::MakeRecord(stream, uint8_t(mask)), out, 498), FACET_OK) << k.name << " " << mask;
+      ASSERT_EQ(out, first) << k.name << " mask " << mask;
+    }
   }
 }
 
 TEST_F(Unpack, FlagsTheDecoderCannotHoldAreRefused) {
-  for (uint8_t flags : {0x14, 0x94, 0xC8, 0xDF}) {  // 0 planes, 2 planes, 8 levels, 15 levels
+  for (uint8_t flags : {0x14, 0x94, 0xD8, 0xDF}) {  // 0 planes, 2 planes, 8 levels, 15 levels
     std::vector<uint8_t> rec = Record();
     SetStreamByte(rec, 6, flags);
     std::vector<uint8_t> out(FACET_OUT_SIZE, 0x44);

@@ -403,12 +403,12 @@ Encoded EncodeStream(const Portrait& p, const EncoderOptions& opt) {
   return out;
 }
 
-std::vector<uint8_t> MakeRecord(const std::vector<uint8_t>& stream) {
+std::vector<uint8_t> MakeRecord(const std::vector<uint8_t>& stream, uint8_t mask) {
   std::vector<uint8_t> rec(1024, 0);
   for (size_t i = 0; i < 10; ++i) rec[i] = uint8_t(0xC0 + i);  // unused by the decoder
   for (size_t i = 10; i < 1024; ++i) {
     const size_t w = i - 4;  // record byte 10 is working byte 6
-    rec[i] = uint8_t((w < stream.size() ? stream[w] : 0) ^ facet::kUnscrambleMask);
+    rec[i] = uint8_t((w < stream.size() ? stream[w] : 0) ^ mask);
   }
   return rec;
 }

@@ -68,8 +68,13 @@ std::vector<uint8_t> EncodePlane(const std::vector<int32_t>& coef, const std::ve
 
 Encoded EncodeStream(const Portrait& p, const EncoderOptions& opt);
 
-// 1024-byte record carrying bytes 6..1019 of a working stream.
-std::vector<uint8_t> MakeRecord(const std::vector<uint8_t>& stream);
+// Scrambling mask of the records the tests make unless they choose one; the
+// decoder recovers any mask from the record itself.
+constexpr uint8_t kRecordMask = 0x3C;
+
+// 1024-byte record carrying bytes 6..1019 of a working stream, scrambled
+// with `mask`.
+std::vector<uint8_t> MakeRecord(const std::vector<uint8_t>& stream, uint8_t mask = kRecordMask);
 
 // A synthetic 102 x 126 portrait: head, hair, eyes, mouth, neck and
 // shoulders, soft edges; `variant` shifts shapes and colours a little.

@@ -99,8 +99,11 @@ int Play(const char *fn, std::initializer_list<Buffer> outs, char *err, Json::Va
   for (Buffer b : outs) {
     if (e["out"].isMember(b.name)) Write(b, e["out"][b.name].asString());
     if (e["out_hex"].isMember(b.name)) Write(b, FromHex(e["out_hex"][b.name].asString()));
-    if (outLen != nullptr && e["out"].isMember(b.name))
+    // *outLen: the length of what the last buffer received.
+    if (outLen != nullptr && b.name == (outs.end() - 1)->name && e["out"].isMember(b.name))
       *outLen = static_cast<int>(e["out"][b.name].asString().size());
+    if (outLen != nullptr && b.name == (outs.end() - 1)->name && e["out_hex"].isMember(b.name))
+      *outLen = static_cast<int>(FromHex(e["out_hex"][b.name].asString()).size());
   }
   if (e.isMember("err")) snprintf(err, kErrSize, "%s", e["err"].asCString());
   if (e.isMember("sleep_ms")) std::this_thread::sleep_for(std::chrono::milliseconds(e["sleep_ms"].asInt()));
@@ -179,6 +182,26 @@ TESSERA_API int QMX_IDCard_Read(char *name, char *sex, char *nation, char *birth
                {"validStart", validStart, 256},
                {"validEnd", validEnd, 64}},
               err, Json::Value(Json::objectValue));
+}
+
+TESSERA_API int QMX_IDCard_ReadPhoto(char *name, char *sex, char *nation, char *birthDate,
+                                     char *address, char *idNumber, char *authority,
+                                     char *validStart, char *validEnd, unsigned char *photo,
+                                     int *photoLen, char *err) {
+  Json::Value rec(Json::objectValue);
+  rec["photoLen"] = *photoLen;
+  return Play("QMX_IDCard_ReadPhoto",
+              {{"name", name, 46},
+               {"sex", sex, 32},
+               {"nation", nation, 32},
+               {"birthDate", birthDate, 32},
+               {"address", address, 256},
+               {"idNumber", idNumber, 32},
+               {"authority", authority, 256},
+               {"validStart", validStart, 256},
+               {"validEnd", validEnd, 64},
+               {"photo", reinterpret_cast<char *>(photo), 1024}},
+              err, rec, photoLen);
 }
 
 TESSERA_API int QMX_ICBankCard_ReadNO(char *accountNo, char *err) {

@@ -21,6 +21,8 @@
 //                       name 66, sex 4, nation 13, birthPlace 16, birthDate 9
 //   QMX_IDCard_Read     name 46, sex 32, nation 32, birthDate 32, address 256,
 //                       idNumber 32, authority 256, validStart 256, validEnd 64
+//   QMX_IDCard_ReadPhoto the nine of QMX_IDCard_Read, photo 1024 (and
+//                       *photoLen set to the length it received)
 //   QMX_ICBankCard_ReadNO accountNo 32
 //   QMX_ECard_Read      out 1024 (and *outLen set to the text's length)
 // The error buffer is 1024 bytes.
