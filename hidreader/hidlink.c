@@ -182,7 +182,10 @@ void *HV_open(const char *name, uint32_t param1, const char *param2)
         log_i("%s no reader in slot %d", __func__, n);
         return HV_INVALID_HANDLE;
     }
-    if (!slot->is_open) {
+    /* A slot whose open failed (the reader was held by another program) is
+     * tried again, so the reader becomes usable once it is let go; a slot
+     * open on a device keeps it. */
+    if (!slot->is_open || !slot->dev) {
         slot->is_open = true;
         slot->dev = hid_open_path(slot->path);
         if (!slot->dev)

@@ -46,12 +46,11 @@ static uint32_t refused(const char *func, const char *why)
     return done(func, HV_SW_IO_FAILED);
 }
 
-/* The contact interfaces: user card, ESAM, TSAM and PSAM 1-4. The
- * contactless antenna (0x15) sits inside that range but takes no contact
- * reset or power-off. */
+/* The card interfaces: user card, ESAM, TSAM, the contactless antenna
+ * (0x15: a contactless card is opened with the same reset) and PSAM 1-4. */
 static bool nad_is_card_slot(void)
 {
-    return g_NAD >= NAD_ICCARD && g_NAD <= NAD_PSAM4 && g_NAD != NAD_RFID;
+    return g_NAD >= NAD_ICCARD && g_NAD <= NAD_PSAM4;
 }
 
 uint32_t ICC_reset(void *handle, uint32_t *lenr, uint8_t *resp)

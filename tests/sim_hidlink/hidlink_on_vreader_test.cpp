@@ -98,10 +98,24 @@ TEST_F(HidlinkOnVreader, ResetReturnsTheProfileAnswerToResetOfTheSelectedSlot) {
   EXPECT_EQ(log[1].nad, 0x16);
   EXPECT_EQ(log[2].nad, 0x17);
 
-  // Contactless: refused by the driver without any traffic.
-  long before = exchangeCount(vr, "hid");
+  // The contactless antenna takes the same reset: empty, then with a card.
   HV_set_nad(h, NAD_RFID);
+  EXPECT_EQ(ICC_reset(h, &len, atr), 0x6FF0u);
+  ASSERT_EQ(vr.ctl("insert contactless ss3"), "OK");
+  ASSERT_EQ(ICC_reset(h, &len, atr), 0x9000u);
+  EXPECT_EQ(vr::toHex(atr, len), kAtrSs3);
+  EXPECT_EQ(ICC_power_off(h), 0x9000u);
+  log = exchangeLog(vr);
+  ASSERT_EQ(log.size(), 6u);
+  EXPECT_EQ(log[3].nad, 0x15);
+  EXPECT_EQ(log[3].cmd, "0012000000");
+  EXPECT_EQ(log[5].nad, 0x15);
+  EXPECT_EQ(log[5].cmd, "0015000000");
+  // Off the card slots: refused by the driver without any traffic.
+  long before = exchangeCount(vr, "hid");
+  HV_set_nad(h, NAD_MCARD);
   EXPECT_EQ(ICC_reset(h, &len, atr), 0x6201u);
+  EXPECT_EQ(ICC_power_off(h), 0x6201u);
   EXPECT_EQ(exchangeCount(vr, "hid"), before);
 }
 
