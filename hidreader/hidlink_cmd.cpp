@@ -226,6 +226,7 @@ uint32_t Barcode_set_interval(void *handle, uint32_t interval) {
   // 5 header bytes and 14 characters; snprintf's NUL lands in the spare
   // byte and is not sent.
   auto cmd = command<5 + 15>(kScanInterval);
-  std::snprintf(reinterpret_cast<char *>(cmd.data()) + 5, 15, "FP-3N010=%04u;", unsigned(std::min(interval, kIntervalMax)));
+  std::snprintf(reinterpret_cast<char *>(cmd.data()) + 5, 15, "FP-3N010=%04u;",
+                unsigned(std::min(interval, kIntervalMax)));
   return done(__func__, apdu_exchange_with_nad(handle, Nad::Barcode, 19, cmd.data(), nullptr, nullptr, HL_LIMIT_SHORT));
 }

@@ -26,7 +26,9 @@ class Converter {
   Converter(const Converter &) = delete;
   Converter &operator=(const Converter &) = delete;
   bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-  size_t convert(char **in, size_t *inLeft, char **out, size_t *outLeft) { return iconv(cd_, in, inLeft, out, outLeft); }
+  size_t convert(char **in, size_t *inLeft, char **out, size_t *outLeft) {
+    return iconv(cd_, in, inLeft, out, outLeft);
+  }
 
  private:
   iconv_t cd_;
