@@ -110,7 +110,8 @@ HIDLINK_API extern const char *LIB_INFO;
  * longer than 63 characters are refused. param1 and param2 are ignored.
  * Enumerates the readers first (frees slots of unplugged readers, registers
  * new ones). Returns the slot address, or HV_INVALID_HANDLE. Repeated opens
- * of one reader return the same handle. */
+ * of one reader return the same handle; a slot whose open failed (dev NULL)
+ * is opened again. */
 HIDLINK_API void *HV_open(const char *name, uint32_t param1, const char *param2);
 
 /* 0x9000, or 0x6FF2 for an invalid, absent or never-opened slot. The slot

@@ -1,6 +1,9 @@
 // vreaderctl: sends control lines to a running vreader and prints the replies.
 //   vreaderctl [--socket PATH] COMMAND WORDS...   one command
 //   vreaderctl [--socket PATH]                    one command per input line
+//   vreaderctl [--socket PATH] hold hid|dc        takes that family's reader
+//                                                 session, as another program
+//                                                 would, until input ends
 // Exit status: 0 all replies OK, 1 an ERR reply, 2 no connection.
 #include <unistd.h>
 
@@ -34,7 +37,14 @@ int main(int argc, char** argv) {
     if (reply.compare(0, 2, "OK") != 0) status = 1;
     return true;
   };
-  if (i < argc) {
+  if (i + 2 == argc && std::string(argv[i]) == "hold") {
+    // The reader takes one session per family: holding it makes every other
+    // program find it busy until this one lets go.
+    if (!one("HELLO " + std::string(argv[i + 1]))) status = 2;
+    if (status == 0)
+      for (std::string line; std::getline(std::cin, line);) {
+      }
+  } else if (i < argc) {
     std::string line;
     for (; i < argc; ++i) line += (line.empty() ? "" : " ") + std::string(argv[i]);
     if (!one(line)) status = 2;

@@ -129,7 +129,7 @@ TEST_F(Commands, IccResetOutsideCardSlotsSendsNothing)
 {
     uint8_t atr[64];
     uint32_t len = 0;
-    for (uint8_t nad : {0x00, 0x11, 0x15, 0x1A, 0x1B, 0xFF}) {
+    for (uint8_t nad : {0x00, 0x11, 0x1A, 0x1B, 0xFF}) {
         HV_set_nad(h, nad);
         EXPECT_EQ(ICC_reset(h, &len, atr), 0x6201u) << int(nad);
         EXPECT_EQ(ICC_power_off(h), 0x6201u) << int(nad);
@@ -150,15 +150,15 @@ TEST_F(Commands, IccResetUsesTheCurrentCardSlot)
     HV_set_nad(h, 0x19);
     fakehid::reply(frames(0x19, {0x90, 0x00}));
     EXPECT_EQ(ICC_power_off(h), 0x9000u);
-    // ESAM, TSAM and the PSAM slots are contact slots too.
-    for (uint8_t nad : {0x13, 0x14, 0x16}) {
+    // ESAM, TSAM, the contactless antenna and the PSAM slots take it too.
+    for (uint8_t nad : {0x13, 0x14, 0x15, 0x16}) {
         HV_set_nad(h, nad);
         fakehid::reply(frames(nad, {0x90, 0x00}));
         EXPECT_EQ(ICC_reset(h, nullptr, nullptr), 0x9000u);
         EXPECT_EQ(fakehid::writes().back()[1], nad);
     }
     auto sent = sent_commands();
-    ASSERT_EQ(sent.size(), 5u);
+    ASSERT_EQ(sent.size(), 6u);
     EXPECT_EQ(sent[0].nad, 0x12);
     EXPECT_EQ(sent[0].bytes, (Bytes{0x00, 0x12, 0x00, 0x00, 0x00}));
     EXPECT_EQ(sent[1].nad, 0x19);

@@ -486,7 +486,7 @@ TEST_F(Reader, PathLongerThan127IsIgnored)
     EXPECT_FALSE(g_hid_devices[3].is_exist);
 }
 
-TEST_F(Reader, FailedOpenLeavesSlotOpenWithoutDevice)
+TEST_F(Reader, FailedOpenIsRetriedOnTheNextOpen)
 {
     fakehid::plug(kPath2);
     fakehid::set_open_fails(kPath2, true);
@@ -496,10 +496,17 @@ TEST_F(Reader, FailedOpenLeavesSlotOpenWithoutDevice)
     EXPECT_EQ(g_hid_devices[2].dev, nullptr);
     EXPECT_EQ(HV_command_exchange(h2, 1, (const uint8_t *)"\x01", nullptr, nullptr), 0xFFFFu);
     EXPECT_EQ(HV_close(h2), 0x6FF2u);
-    // Not retried while the reader stays plugged.
+    // Opened again once the other program lets the reader go; slot 1, open
+    // and working, is not opened a second time.
     fakehid::set_open_fails(kPath2, false);
+    void *dev1 = g_hid_devices[1].dev;
+    int opens = fakehid::open_calls();
     EXPECT_EQ(HV_open("hid2", 0, nullptr), h2);
-    EXPECT_EQ(g_hid_devices[2].dev, nullptr);
+    EXPECT_NE(g_hid_devices[2].dev, nullptr);
+    EXPECT_EQ(HV_open("hid1", 0, nullptr), &g_hid_devices[1]);
+    EXPECT_EQ(HV_open("hid2", 0, nullptr), h2);
+    EXPECT_EQ(fakehid::open_calls(), opens + 1);
+    EXPECT_EQ(g_hid_devices[1].dev, dev1);
 }
 
 // --- path, serial number, messages --------------------------------------

@@ -98,10 +98,24 @@ TEST_F(HidlinkOnVreader, ResetReturnsTheProfileAnswerToResetOfTheSelectedSlot) {
   EXPECT_EQ(log[1].nad, 0x16);
   EXPECT_EQ(log[2].nad, 0x17);
 
-  // Contactless: refused by the driver without any traffic.
-  long before = exchangeCount(vr, "hid");
+  // The contactless antenna takes the same reset: empty, then with a card.
   HV_set_nad(h, NAD_RFID);
+  EXPECT_EQ(ICC_reset(h, &len, atr), 0x6FF0u);
+  ASSERT_EQ(vr.ctl("insert contactless ss3"), "OK");
+  ASSERT_EQ(ICC_reset(h, &len, atr), 0x9000u);
+  EXPECT_EQ(vr::toHex(atr, len), kAtrSs3);
+  EXPECT_EQ(ICC_power_off(h), 0x9000u);
+  log = exchangeLog(vr);
+  ASSERT_EQ(log.size(), 6u);
+  EXPECT_EQ(log[3].nad, 0x15);
+  EXPECT_EQ(log[3].cmd, "0012000000");
+  EXPECT_EQ(log[5].nad, 0x15);
+  EXPECT_EQ(log[5].cmd, "0015000000");
+  // Off the card slots: refused by the driver without any traffic.
+  long before = exchangeCount(vr, "hid");
+  HV_set_nad(h, NAD_MCARD);
   EXPECT_EQ(ICC_reset(h, &len, atr), 0x6201u);
+  EXPECT_EQ(ICC_power_off(h), 0x6201u);
   EXPECT_EQ(exchangeCount(vr, "hid"), before);
 }
 
@@ -286,4 +300,38 @@ TEST_F(HidlinkOnVreader, IdCardFailuresGiveTheDriverWords) {
   auto log = exchangeLog(vr);
   ASSERT_EQ(log.size(), 3u);
   EXPECT_EQ(log[2].reply.substr(log[2].reply.size() - 4), "6F80");
+}
+
+// Card X read, then card Y failing at each step in turn: the failed read
+// writes nothing, so no byte of X can reach its output.
+TEST_F(HidlinkOnVreader, SecondIdCardFailingAtEachStepShowsNothingOfTheFirst) {
+  const struct {
+    const char* fault;
+    uint32_t sw;
+  } table[] = {
+      {"fault sw 6A82 nad=27 cmd=0012", 0x6200u},
+      {"fault sw 6A82 nad=27 cmd=AAAAAA9669000312", 0xFFFFu},
+      {"fault sw 6A82 nad=27 cmd=AAAAAA966900032001", 0xFFFFu},
+      {"fault sw 6A82 nad=27 cmd=AAAAAA966900032002", 0xFFFFu},
+      {"fault sw 6A82 nad=27 cmd=AAAAAA966900033001", 0xFFFFu},
+      {"fault sw 6F41 nad=27 cmd=AAAAAA966900033001", 0xFFFFu},
+      {"fault garble nad=27 cmd=AAAAAA966900033001", 0xFFFFu},
+      {"fault cut 9 nad=27 cmd=AAAAAA966900033001", 0xFFFFu},
+  };
+  static uint8_t first[HV_IDCARD_JSON_SIZE], second[HV_IDCARD_JSON_SIZE];
+  for (const auto& c : table) {
+    SCOPED_TRACE(c.fault);
+    uint32_t len = 0;
+    ASSERT_EQ(vr.ctl("insert idcard id_li"), "OK");
+    ASSERT_EQ(Idcard_read_information(h, &len, first), 0x9000u);
+    ASSERT_NE(strstr(reinterpret_cast<char*>(first), "440305199202284568"), nullptr);
+    ASSERT_EQ(vr.ctl("insert idcard id_long"), "OK");
+    ASSERT_EQ(vr.ctl(c.fault), "OK");
+    memset(second, 0xEE, sizeof second);
+    len = 0xDEAD;
+    EXPECT_EQ(Idcard_read_information(h, &len, second), c.sw);
+    EXPECT_EQ(len, 0xDEADu);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(second), sizeof second), std::string(sizeof second, '\xEE'));
+    ASSERT_EQ(vr.ctl("fault clear"), "OK");
+  }
 }
