@@ -111,7 +111,7 @@ TEST_F(CardNumber, OpeningFailuresGiveTheirCodesAndKeepTheSession) {
   char certId[40] = {}, region[8] = {};
   EXPECT_EQ(QMX_ReadCarNo(cardNo, err), -1);
   EXPECT_STREQ(err, "社保卡复位失败!请重新插入社保卡。");
-  EXPECT_EQ(sent(), (Lines{"12 0012000000"}));  // contactless: the HID driver sends nothing
+  EXPECT_EQ(sent(), (Lines{"12 0012000000", "15 0012000000"}));  // the contact slot, then the antenna
   EXPECT_EQ(QMX_ReadCardCertID(cardNo, certId, err), -1);
   EXPECT_STREQ(err, "社保卡复位失败!请重新插入社保卡。");
   EXPECT_EQ(QMX_ReadCardCity(region, err), -1);
