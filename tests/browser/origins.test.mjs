@@ -14,10 +14,8 @@ import { execFileSync } from "node:child_process";
 import fs from "node:fs";
 import http from "node:http";
 import path from "node:path";
-import { chromium } from "playwright-core";
-import { ServiceOnVirtualReader } from "./service.mjs";
+import { ServiceOnVirtualReader, launchChromium } from "./service.mjs";
 
-const chromiumPath = process.env.HW_CHROMIUM || "/usr/bin/chromium";
 const admin = path.join(process.env.HW_BINARY_DIR, "bin", "hwservice-admin");
 const PUBLIC = "http://127.0.0.2:8080";
 const PRIVATE = "http://127.0.0.3:8080";
@@ -58,13 +56,7 @@ let pages;
 let policyFile;
 
 function launch() {
-  return chromium.launch({
-    executablePath: chromiumPath,
-    headless: true,
-    args: ["--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
-           "--disable-component-update", "--disable-sync",
-           "--ip-address-space-overrides=127.0.0.2:8080=public,127.0.0.3:8080=private"],
-  });
+  return launchChromium(["--ip-address-space-overrides=127.0.0.2:8080=public,127.0.0.3:8080=private"]);
 }
 
 async function probeIn(browser, origin, permissions = []) {

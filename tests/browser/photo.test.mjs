@@ -7,10 +7,8 @@ import assert from "node:assert/strict";
 import fs from "node:fs";
 import path from "node:path";
 import { pathToFileURL } from "node:url";
-import { chromium } from "playwright-core";
-import { ServiceOnVirtualReader, testPage } from "./service.mjs";
+import { ServiceOnVirtualReader, testPage, launchChromium } from "./service.mjs";
 
-const chromiumPath = process.env.HW_CHROMIUM || "/usr/bin/chromium";
 
 let service;
 let browser;
@@ -21,12 +19,7 @@ before(async () => {
   // The page on "/" comes from web/ in the service's working folder.
   fs.cpSync(path.join(process.env.HW_BINARY_DIR, "bin", "web"), path.join(service.dir, "web"), { recursive: true });
   await service.start();
-  browser = await chromium.launch({
-    executablePath: chromiumPath,
-    headless: true,
-    args: ["--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
-           "--disable-component-update", "--disable-sync"],
-  });
+  browser = await launchChromium();
   page = await browser.newPage();
   page.on("pageerror", (e) => { throw e; });
 });

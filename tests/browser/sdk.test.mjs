@@ -9,29 +9,19 @@ import assert from "node:assert/strict";
 import fs from "node:fs";
 import http from "node:http";
 import path from "node:path";
-import { chromium } from "playwright-core";
-import { ServiceOnVirtualReader } from "./service.mjs";
+import { ServiceOnVirtualReader, launchChromium, CARD_DATA } from "./service.mjs";
 
-const chromiumPath = process.env.HW_CHROMIUM || "/usr/bin/chromium";
 const sdkSource = new URL("../../sdk/js/", import.meta.url).pathname;
 const SERVICE = "http://127.0.0.1:7776";
 
 // What the cards of tests/browser/cards.json give, per example button.
-const SS3 = { CardNo: "B30000007", CardType: "2" };
 const EXPECTED = {
-  readSocialCardNumber: SS3,
-  readSocialCardInfo: {
-    Address: "310104", Birthday: "19881125", CardNo: "B30000007", CardType: "3", Company: "",
-    ID: "310104198811250020", IDType: "01", IssueDate: "20220615",
-    IssueDeptID: "D15600000531010000000002", Name: "王小红", Sex: "女", Telephone: "",
-  },
-  readSocialCardCertId: { ...SS3, CardCertID: "310100D15600000503A1B2C3D4E5F607" },
-  readSocialCardRegion: { City: "310100" },
-  readIdCard: {
-    Activity: "20190301", Address: "浙江省杭州市西湖区文三路100号", Born: "19850615",
-    CardNo: "330106198506150011", Name: "周八", Police: "杭州市公安局西湖分局",
-  },
-  readBankCardNumber: { MagBankNo: "6217000012345678907" },
+  readSocialCardNumber: CARD_DATA.DKQ0001,
+  readSocialCardInfo: CARD_DATA.DKQ0002,
+  readSocialCardCertId: CARD_DATA.DKQ0003,
+  readSocialCardRegion: CARD_DATA.DKQ0004,
+  readIdCard: CARD_DATA.DKQ0005,
+  readBankCardNumber: CARD_DATA.DKQ0007,
   readQrCode: null,  // the code shown, per road
   setScannerInterval: "done",
 };
@@ -61,12 +51,7 @@ before(async () => {
   });
   await new Promise((r) => pages.listen(0, "127.0.0.1", r));
   pagesUrl = `http://127.0.0.1:${pages.address().port}`;
-  browser = await chromium.launch({
-    executablePath: chromiumPath,
-    headless: true,
-    args: ["--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
-           "--disable-component-update", "--disable-sync"],
-  });
+  browser = await launchChromium();
   page = await browser.newPage();
   page.on("pageerror", (e) => { throw e; });
   await page.goto(`${SERVICE}/sdk/example.html`);

@@ -7,6 +7,7 @@ import fs from "node:fs";
 import net from "node:net";
 import os from "node:os";
 import path from "node:path";
+import { chromium } from "playwright-core";
 
 const binary = process.env.HW_BINARY_DIR;
 if (!binary) throw new Error("HW_BINARY_DIR is not set (CTest sets it)");
@@ -15,6 +16,35 @@ const bin = path.join(binary, "bin");
 export const testPage = path.join(bin, "测试网页及脚本", "GPY", "index.html");
 // The cards of the test, apart from the demo profile that users see.
 const profile = new URL("./cards.json", import.meta.url).pathname;
+
+// What the cards of cards.json give, by FunID (DKQ0010 and DKQ0012 answer
+// null; DKQ0011 gives the code shown, which each test presents itself).
+const SS3 = { CardNo: "B30000007", CardType: "2" };
+export const CARD_DATA = {
+  DKQ0001: SS3,
+  DKQ0002: {
+    Address: "310104", Birthday: "19881125", CardNo: "B30000007", CardType: "3", Company: "",
+    ID: "310104198811250020", IDType: "01", IssueDate: "20220615",
+    IssueDeptID: "D15600000531010000000002", Name: "王小红", Sex: "女", Telephone: "",
+  },
+  DKQ0003: { ...SS3, CardCertID: "310100D15600000503A1B2C3D4E5F607" },
+  DKQ0004: { City: "310100" },
+  DKQ0005: {
+    Activity: "20190301", Address: "浙江省杭州市西湖区文三路100号", Born: "19850615",
+    CardNo: "330106198506150011", Name: "周八", Police: "杭州市公安局西湖分局",
+  },
+  DKQ0007: { MagBankNo: "6217000012345678907" },
+};
+
+// Debian's Chromium, headless and quiet; extraArgs for the test's own flags.
+export function launchChromium(extraArgs = []) {
+  return chromium.launch({
+    executablePath: process.env.HW_CHROMIUM || "/usr/bin/chromium",
+    headless: true,
+    args: ["--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
+           "--disable-component-update", "--disable-sync", ...extraArgs],
+  });
+}
 
 function sleep(ms) {
   return new Promise((r) => setTimeout(r, ms));

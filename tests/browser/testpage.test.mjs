@@ -7,27 +7,12 @@
 import { after, before, describe, test } from "node:test";
 import assert from "node:assert/strict";
 import { pathToFileURL } from "node:url";
-import { chromium } from "playwright-core";
-import { ServiceOnVirtualReader, testPage } from "./service.mjs";
+import { ServiceOnVirtualReader, testPage, launchChromium, CARD_DATA } from "./service.mjs";
 
-const chromiumPath = process.env.HW_CHROMIUM || "/usr/bin/chromium";
 
 // What the cards of tests/browser/cards.json give.
-const SS3 = { CardNo: "B30000007", CardType: "2" };
 const EXPECTED = {
-  DKQ0001: SS3,
-  DKQ0002: {
-    Address: "310104", Birthday: "19881125", CardNo: "B30000007", CardType: "3", Company: "",
-    ID: "310104198811250020", IDType: "01", IssueDate: "20220615",
-    IssueDeptID: "D15600000531010000000002", Name: "王小红", Sex: "女", Telephone: "",
-  },
-  DKQ0003: { ...SS3, CardCertID: "310100D15600000503A1B2C3D4E5F607" },
-  DKQ0004: { City: "310100" },
-  DKQ0005: {
-    Activity: "20190301", Address: "浙江省杭州市西湖区文三路100号", Born: "19850615",
-    CardNo: "330106198506150011", Name: "周八", Police: "杭州市公安局西湖分局",
-  },
-  DKQ0007: { MagBankNo: "6217000012345678907" },
+  ...CARD_DATA,
   DKQ0010: null,
   DKQ0011: { ECardInfo: "" },  // filled per road with the code shown
   DKQ0012: null,
@@ -40,12 +25,7 @@ let page;
 before(async () => {
   service = new ServiceOnVirtualReader();
   await service.start();
-  browser = await chromium.launch({
-    executablePath: chromiumPath,
-    headless: true,
-    args: ["--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
-           "--disable-component-update", "--disable-sync"],
-  });
+  browser = await launchChromium();
   page = await browser.newPage();
   page.on("pageerror", (e) => { throw e; });
   await page.goto(pathToFileURL(testPage).href);
