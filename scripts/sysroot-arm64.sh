@@ -53,7 +53,9 @@ chmod 0777 "$base/debs"
 mkdir -p "$root" "$base/dpkg/info" "$base/dpkg/updates"
 : > "$base/dpkg/status"
 for deb in "$base"/debs/*.deb; do
-  name=$(dpkg-deb -f "$deb" Package):arm64
+  # dpkg names a Multi-Arch: same package's files with its architecture.
+  name=$(dpkg-deb -f "$deb" Package)
+  [ "$(dpkg-deb -f "$deb" Multi-Arch)" != same ] || name=$name:arm64
   dpkg-deb -x "$deb" "$root"
   ctl=$(mktemp -d)
   dpkg-deb -e "$deb" "$ctl"
@@ -68,6 +70,7 @@ for deb in "$base"/debs/*.deb; do
   rm -rf "$ctl"
 done
 echo arm64 > "$base/dpkg/arch"
+echo 1 > "$base/dpkg/info/format"
 # Absolute links (libfoo.so -> /lib/...) point into the sysroot instead.
 find "$root" -type l -lname '/*' | while read -r link; do
   ln -sfn "$root$(readlink "$link")" "$link"
