@@ -27,6 +27,7 @@ ExternalProject_Add(unsigned_char_tests
   INSTALL_COMMAND "")
 foreach(t ${HW_UNSIGNED_CHAR_TESTS_RUN})
   add_test(NAME ${t}_unsigned_char
-           COMMAND ${CMAKE_CTEST_COMMAND} --test-dir ${_uc_dir} -R "^${t}$" --output-on-failure)
+           COMMAND ${CMAKE_CTEST_COMMAND} --test-dir ${_uc_dir} -R "^${t}$" --no-tests=error
+                   --output-on-failure)
   set_tests_properties(${t}_unsigned_char PROPERTIES LABELS unsigned-char TIMEOUT 300)
 endforeach()

@@ -42,7 +42,10 @@ foreach(kind EXE SHARED MODULE)
 endforeach()
 
 # qemu-user finds the arm64 loader and libraries in the sysroot (-L); the
-# loader there has no cache, so it is told the multiarch folders. A test that
-# starts a program of the build reads this emulator from HW_TEST_EMULATOR.
+# loader there has no cache, so it is told the multiarch folders. qemu does
+# not redirect folder listings into the sysroot, so Qt is given its plugins'
+# real folder (image formats, the offscreen platform). A test that starts a
+# program of the build reads this emulator from HW_TEST_EMULATOR.
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L "${HW_ARM64_ROOT}"
-    -E "LD_LIBRARY_PATH=/lib/aarch64-linux-gnu:/usr/lib/aarch64-linux-gnu")
+    -E "LD_LIBRARY_PATH=/lib/aarch64-linux-gnu:/usr/lib/aarch64-linux-gnu"
+    -E "QT_PLUGIN_PATH=${HW_ARM64_ROOT}/usr/lib/aarch64-linux-gnu/qt5/plugins")
