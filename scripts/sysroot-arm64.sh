@@ -18,11 +18,18 @@ root=$base/root
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
 apt=(apt-get -o DPkg::Lock::Timeout=600)
-if ! dpkg --print-foreign-architectures | grep -qx arm64; then
+# (Outputs are captured first: grep -q leaving early would fail the pipe.)
+foreign=$(dpkg --print-foreign-architectures)
+if ! grep -qx arm64 <<<"$foreign"; then
   "${sudo[@]}" dpkg --add-architecture arm64
 fi
-if ! apt-cache policy libc6:arm64 2>/dev/null | grep -q 'Candidate: [0-9]'; then
-  "${sudo[@]}" "${apt[@]}" update -qq >&2
+policy=$(apt-cache policy libc6:arm64 2>/dev/null || true)
+if ! grep -q 'Candidate: [0-9]' <<<"$policy"; then
+  # The package lists' lock has no time-out option: wait for another apt.
+  for _ in $(seq 60); do
+    "${sudo[@]}" "${apt[@]}" update -qq >&2 && break
+    sleep 10
+  done
 fi
 
 pkgs=()
