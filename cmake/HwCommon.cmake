@@ -16,6 +16,9 @@ function(hw_test name)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
                        ENVIRONMENT "HW_SOURCE_DIR=${CMAKE_SOURCE_DIR};HW_BINARY_DIR=${CMAKE_BINARY_DIR}")
+  if(HW_TEST_EMULATOR)
+    set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT "HW_TEST_EMULATOR=${HW_TEST_EMULATOR}")
+  endif()
   if(T_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
   endif()
@@ -35,3 +38,10 @@ function(hw_add_subfolders)
     endif()
   endforeach()
 endfunction()
+
+# A cross build runs its programs under an emulator (the toolchain file's
+# CMAKE_CROSSCOMPILING_EMULATOR). Tests that start a program of the build
+# themselves put it in front: HW_TEST_EMULATOR, words separated by spaces.
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " HW_TEST_EMULATOR)
+endif()

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "../e2e/harness/test_emulator.h"
+
 namespace {
 
 std::string ReadFile(const std::string &path)
@@ -69,9 +71,9 @@ protected:
                 setenv("HIDLINK_LOG_FILE", path_.c_str(), 1);
                 const std::string sid = std::to_string(id), scount = std::to_string(count);
                 if (max_size)
-                    execl(prog.c_str(), prog.c_str(), sid.c_str(), scount.c_str(), max_size, (char *)nullptr);
+                    hwemu::Exec(prog, {sid, scount, max_size});
                 else
-                    execl(prog.c_str(), prog.c_str(), sid.c_str(), scount.c_str(), (char *)nullptr);
+                    hwemu::Exec(prog, {sid, scount});
                 _exit(127);
             }
             kids.push_back(pid);

@@ -176,7 +176,7 @@ TEST_F(DaemonTest, SecondDaemonOnTheSameSocketRefusesToStart) {
   if (p == 0) {
     int devnull = open("/dev/null", O_WRONLY);
     dup2(devnull, 2);
-    execl(bin.c_str(), bin.c_str(), "--socket", vr.socket.c_str(), static_cast<char*>(nullptr));
+    hwemu::Exec(bin, {"--socket", vr.socket});
     _exit(127);
   }
   int st = 0;
@@ -187,7 +187,7 @@ TEST_F(DaemonTest, SecondDaemonOnTheSameSocketRefusesToStart) {
 
 namespace {
 std::string runTool(const std::string& args, int& status) {
-  std::string cmd = VreaderProcess::binDir() + "/vreaderctl " + args + " 2>&1";
+  std::string cmd = hwemu::ShellPrefix() + VreaderProcess::binDir() + "/vreaderctl " + args + " 2>&1";
   FILE* p = popen(cmd.c_str(), "r");
   std::string out;
   char buf[512];

@@ -9,8 +9,7 @@
 
 namespace {
 std::string runProbe() {
-  std::string cmd = std::string("LD_PRELOAD='") + VREADER_PRELOAD + "' '" +
-                    HIDAPI_PROBE + "' 2>&1";
+  std::string cmd = hwemu::ShellPrefix(VREADER_PRELOAD) + "'" + HIDAPI_PROBE + "' 2>&1";
   FILE* p = popen(cmd.c_str(), "r");
   if (!p) return "popen failed";
   std::string out;

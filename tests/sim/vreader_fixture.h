@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sockpath.h"
+#include "../e2e/harness/test_emulator.h"
 
 class VreaderProcess {
  public:
@@ -36,8 +37,7 @@ class VreaderProcess {
     std::string bin = binDir() + "/vreader";
     pid = fork();
     if (pid == 0) {
-      execl(bin.c_str(), bin.c_str(), "--socket", socket.c_str(), "--profile", profile.c_str(), "--family",
-            family.c_str(), "--time-scale", scale.c_str(), static_cast<char*>(nullptr));
+      hwemu::Exec(bin, {"--socket", socket, "--profile", profile, "--family", family, "--time-scale", scale});
       _exit(127);
     }
     setenv("VREADER_SOCKET", socket.c_str(), 1);

@@ -1,4 +1,5 @@
 #include "hw_harness.h"
+#include "test_emulator.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -298,18 +299,22 @@ std::string ReadFile(const std::string &path) {
 Process::Process(const std::string &program, const std::vector<std::string> &args,
                  const std::map<std::string, std::string> &env, const std::string &cwd) {
   // Everything is prepared before fork: the child only redirects and execs.
+  // Under a cross build's emulator, LD_PRELOAD is the emulated program's.
+  const bool emulated = !hwemu::Words().empty();
+  const auto pre = env.find("LD_PRELOAD");
+  const std::string preload = emulated && pre != env.end() ? pre->second : "";
   std::vector<std::string> envs;
   for (char **e = environ; *e != nullptr; e++) {
     std::string kv = *e;
     if (env.count(kv.substr(0, kv.find('='))) == 0) envs.push_back(kv);
   }
   for (const auto &kv : env)
-    if (!kv.second.empty()) envs.push_back(kv.first + "=" + kv.second);
+    if (!kv.second.empty() && !(emulated && kv.first == "LD_PRELOAD")) envs.push_back(kv.first + "=" + kv.second);
   std::vector<char *> envp, argv;
   for (std::string &kv : envs) envp.push_back(&kv[0]);
   envp.push_back(nullptr);
-  argv.push_back(const_cast<char *>(program.c_str()));
-  for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+  std::vector<std::string> words = hwemu::Argv(program, args, preload);
+  for (std::string &a : words) argv.push_back(&a[0]);
   argv.push_back(nullptr);
   const int o = open((dir_.path() + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   const int e = open((dir_.path() + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -320,7 +325,7 @@ Process::Process(const std::string &program, const std::vector<std::string> &arg
     dup2(o, 1);
     dup2(e, 2);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-    execve(program.c_str(), argv.data(), envp.data());
+    execvpe(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   close(o);
