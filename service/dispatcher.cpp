@@ -206,9 +206,11 @@ int Reject(std::string &errMsg, const char *msg) {
 
 // jsoncpp lets comments through inside objects and arrays even with comments
 // off. Outside string literals a slash only ever starts a comment, so any
-// such slash makes the text malformed.
+// such slash in the top-level value makes the text malformed. The scan ends
+// with that value: what follows it is ignored, as by the parser.
 bool HasCommentOutsideStrings(const char *text) {
   bool inString = false;
+  int depth = 0;
   for (const char *p = text; *p != '\0'; p++) {
     if (inString) {
       if (*p == '\\' && p[1] != '\0')
@@ -219,6 +221,10 @@ bool HasCommentOutsideStrings(const char *text) {
       inString = true;
     } else if (*p == '/') {
       return true;
+    } else if (*p == '{' || *p == '[') {
+      depth++;
+    } else if ((*p == '}' || *p == ']') && --depth <= 0) {
+      return false;
     }
   }
   return false;
@@ -228,9 +234,11 @@ bool Parse(const char *text, Json::Value &root) {
   if (HasCommentOutsideStrings(text)) return false;
   static const Json::CharReaderBuilder builder = [] {
     Json::CharReaderBuilder b;
-    // No comments, an object or array at the top, nothing after it, no
-    // duplicate member names, bounded nesting.
+    // No comments, an object or array at the top, bounded nesting. Text
+    // after the value is ignored and a repeated member keeps its last value.
     Json::CharReaderBuilder::strictMode(&b.settings_);
+    b["failIfExtra"] = false;
+    b["rejectDupKeys"] = false;
     return b;
   }();
   std::unique_ptr<Json::CharReader> reader(builder.newCharReader());

@@ -1,6 +1,7 @@
 // hwservice: the card-reader service in the desktop's tray. One instance per
 // machine; the server thread answers on TCP port 7776 while the GUI thread
 // runs the tray.
+#include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include "app_setup.h"
 #include "daemon.h"
 #include "mainwindow.h"
+#include "svc_log.h"
 
 namespace {
 
@@ -29,6 +31,9 @@ void RaiseDescriptorLimit() {
 }  // namespace
 
 int main(int argc, char *argv[]) {
+  // A log reader that has gone (hwservice | head, a restarted collector)
+  // must not end the service; writes then just fail.
+  signal(SIGPIPE, SIG_IGN);
   RaiseDescriptorLimit();
   UseOffscreenWithoutDisplay();
   QApplication app(argc, argv);
@@ -50,8 +55,10 @@ int main(int argc, char *argv[]) {
   // kernel frees port 7776 either way.
   if (!StopDaemon(std::chrono::milliseconds(500))) {
     flag.detach();
+    SvcLogFlush(100);
     fflush(stdout);
     _exit(rc);
   }
+  SvcLogFlush(500);
   return rc;
 }
