@@ -17,6 +17,7 @@
 const char kMsgBadJson[] = "JSON格式错误，无法解析！";
 const char kMsgBadFunID[] = "JSON FunID 解析失败！";
 const char kMsgBadRegion[] = "JSON Region 解析失败！";
+const char kMsgBusy[] = "读卡服务繁忙，请稍后重试";
 
 namespace {
 
@@ -265,9 +266,9 @@ std::string Serialize(const Json::Value &root) {
 
 }  // namespace
 
-int HandlerICReader(mg_connection * /*conn*/, const char *request, std::string &reply,
-                    std::string &errMsg) {
-  Json::Value root;
+int PrepareRequest(const char *request, CardRequest &req, std::string &reply, std::string &errMsg) {
+  Json::Value &root = req.root;
+  root = Json::Value();
   if (!Parse(request, root) || !root.isObject()) return Reject(errMsg, kMsgBadJson);
 
   // Wrong member types are turned away as malformed requests: jsoncpp would
@@ -285,17 +286,24 @@ int HandlerICReader(mg_connection * /*conn*/, const char *request, std::string &
     return Reject(errMsg, kMsgBadFunID);
   if (region.empty() || region.size() >= kRegionSize) return Reject(errMsg, kMsgBadRegion);
 
-  char funIdBuf[kFunIdSize] = {0};
-  char regionBuf[kRegionSize] = {0};
-  memcpy(funIdBuf, funId.data(), funId.size());
-  memcpy(regionBuf, region.data(), region.size());
-
-  const Operation *op = FindOperation(funIdBuf);
+  const Operation *op = FindOperation(funId.c_str());
   if (op != nullptr && op->param != nullptr && !(tran[op->param].isNull() || tran[op->param].isString()))
     return Reject(errMsg, kMsgBadJson);
 
-  SvcLog("\nFunID:%s\n", funIdBuf);
+  SvcLog("\nFunID:%s\n", funId.c_str());
+  req.funId = funId;
+  req.op = op;
+  // Only a request that reaches the reader waits for it; an unknown FunID
+  // and a missing scanner parameter are answered at once.
+  if (op != nullptr && !(op->param != nullptr && tran[op->param].isNull())) return 1;
+  RunCardRequest(req, reply, errMsg);
+  return 0;
+}
 
+void RunCardRequest(CardRequest &req, std::string &reply, std::string &errMsg) {
+  Json::Value &root = req.root;
+  const Json::Value &croot = root;
+  const Operation *op = static_cast<const Operation *>(req.op);
   char err[kErrSize] = {0};
   Json::Value data;  // null until a member is set
   int ret;
@@ -315,23 +323,47 @@ int HandlerICReader(mg_connection * /*conn*/, const char *request, std::string &
     snprintf(err, sizeof err, "%s", kMsgNotDeveloped);
   }
 
-  root["FunID"] = funIdBuf;
+  root["FunID"] = req.funId;
   root["ResultCode"] = ret;
   root["ErrorInfo"] = BufText(err);
   root["ResultData"] = data;
   reply = Serialize(root);
+}
+
+std::string BusyReply(CardRequest &req) {
+  req.root["FunID"] = req.funId;
+  req.root["ResultCode"] = kBusyCode;
+  req.root["ErrorInfo"] = kMsgBusy;
+  req.root["ResultData"] = Json::Value();
+  return Serialize(req.root);
+}
+
+int HandlerICReader(mg_connection * /*conn*/, const char *request, std::string &reply,
+                    std::string &errMsg) {
+  CardRequest req;
+  const int rc = PrepareRequest(request, req, reply, errMsg);
+  if (rc < 0) return -1;
+  if (rc == 1) RunCardRequest(req, reply, errMsg);
   return 0;
 }
 
 bool DoHttpHandle(const std::string & /*uri*/, const std::string &body, mg_connection *conn,
                   ReplySender send) {
   SvcLog("\rHttp received msg: %s\r\n", body.c_str());
+  CardRequest req;
   std::string reply, errMsg;
-  HandlerICReader(conn, body.c_str(), reply, errMsg);
-  SvcLog("\r\n<cmd_qmx>:Http返回数据(GBK): %s, len = %d\n", reply.c_str(),
-         static_cast<int>(reply.size()));
+  // On a served connection the card worker runs the operation and answers.
+  if (PrepareRequest(body.c_str(), req, reply, errMsg) == 1) {
+    if (conn != nullptr && HttpServer::QueueCardRequest(conn, std::move(req), true, body.size())) return true;
+    RunCardRequest(req, reply, errMsg);
+  }
+  LogHttpReply(reply);
   if (send) send(conn, reply);
   return true;
+}
+
+void LogHttpReply(const std::string &reply) {
+  SvcLog("\r\n<cmd_qmx>:Http返回数据(GBK): %s, len = %d\n", reply.c_str(), static_cast<int>(reply.size()));
 }
 
 int Utf8ToGbk(const char *in, size_t inLen, char *out, size_t outSize) {
