@@ -99,12 +99,14 @@ void SvcLog(const char *fmt, ...) {
     q.pending.append(note, static_cast<size_t>(m));
     q.dropped = 0;
   }
+  // A writer busy with earlier text takes this with it on its next round.
+  const bool idle = q.pending.empty();
   q.pending.append(text, len);
   if (!q.started) {
     q.started = true;
     std::thread(Writer).detach();
   }
-  q.wake.notify_one();
+  if (idle) q.wake.notify_one();
 }
 
 bool SvcLogFlush(int wait_ms) {
