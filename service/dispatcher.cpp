@@ -3,6 +3,7 @@
 #include <iconv.h>
 #include <json/json.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +21,8 @@ const char kMsgBadRegion[] = "JSON Region 解析失败！";
 const char kMsgBusy[] = "读卡服务繁忙，请稍后重试";
 
 namespace {
+
+std::atomic<CardQueueFn> s_cardQueue{nullptr};  // set by every server as it starts
 
 const char kMsgNotDeveloped[] = "该功能点暂未开发!";
 const char kMsgNoSetAutoRead[] = "缺少SetAutoRead 参数!";
@@ -347,6 +350,8 @@ int HandlerICReader(mg_connection * /*conn*/, const char *request, std::string &
   return 0;
 }
 
+void SetCardQueue(CardQueueFn queue) { s_cardQueue = queue; }
+
 bool DoHttpHandle(const std::string & /*uri*/, const std::string &body, mg_connection *conn,
                   ReplySender send) {
   SvcLog("\rHttp received msg: %s\r\n", body.c_str());
@@ -354,7 +359,8 @@ bool DoHttpHandle(const std::string & /*uri*/, const std::string &body, mg_conne
   std::string reply, errMsg;
   // On a served connection the card worker runs the operation and answers.
   if (PrepareRequest(body.c_str(), req, reply, errMsg) == 1) {
-    if (conn != nullptr && HttpServer::QueueCardRequest(conn, std::move(req), true, body.size())) return true;
+    const CardQueueFn queue = s_cardQueue.load();
+    if (conn != nullptr && queue != nullptr && queue(conn, std::move(req), true, body.size())) return true;
     RunCardRequest(req, reply, errMsg);
   }
   LogHttpReply(reply);

@@ -40,6 +40,10 @@ int PrepareRequest(const char *request, CardRequest &req, std::string &reply, st
 void RunCardRequest(CardRequest &req, std::string &reply, std::string &errMsg);
 // The reply to req when the card queue is full: ResultCode -503, kMsgBusy.
 std::string BusyReply(CardRequest &req);
+// Where DoHttpHandle hands card requests of a served connection (the
+// server's card worker); false: run it here. Set before serving starts.
+using CardQueueFn = bool (*)(mg_connection *conn, CardRequest &&req, bool http, size_t bytes);
+void SetCardQueue(CardQueueFn queue);
 // Logs a reply sent on the HTTP road.
 void LogHttpReply(const std::string &reply);
 

@@ -85,6 +85,7 @@ bool HttpServer::Start() {
   m_boundPort = ntohs(nc->sa.sin_port);
   SvcLog("starting http server at port: %s\n", m_port.c_str());
   if (!m_worker) m_worker.reset(new CardWorker([this] { Wake(); }));
+  SetCardQueue(QueueCardRequest);
   while (!m_stop.load()) {
     mg_mgr_poll(&m_mgr, 200);
     if (m_mgr.refused_conns != m_refusedLogged) {
