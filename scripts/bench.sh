@@ -10,7 +10,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 dir=$top/build-bench
 cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DHW_BUILD_BENCH=ON -DHW_BUILD_TESTS=OFF >/dev/null
 cmake --build "$dir" -j "$(nproc)" --target hwservice vreader vreaderctl vreader_hidapi \
-  bench_transport_server apdu_bench funid_bench facet_bench hidlink_log_bench >/dev/null
+  bench_transport_server apdu_bench funid_bench facet_bench hidlink_log_bench wait_latency >/dev/null
 secs=${BENCH_SECONDS:-3}
 rounds=${BENCH_ROUNDS:-3}
 bin=$dir/bin
@@ -116,6 +116,24 @@ us() { awk -v v="$1" 'BEGIN { printf "%.1f", v }'; }
   echo "| hwservice memory after start, RSS / PSS KiB | $rss0 / $pss0 | — | — |"
   echo "| hwservice memory after 1000 requests, RSS / PSS KiB | $rss1 / $pss1 | — | — |"
 } > "$work/table.md"
+
+# 7. Serving during card waits, before (BENCH_BASE, default main, unpacked
+# with `git archive` into BENCH_BASE_SRC, built in build-bench-base/) and
+# after (this tree), in turn.
+base=${BENCH_BASE:-main}
+base_src=${BENCH_BASE_SRC:-$top/build-bench-base-src}
+mkdir -p "$base_src"
+git -C "$top" archive "$base" | tar -x -C "$base_src"
+cmake -S "$base_src" -B "$top/build-bench-base" -DCMAKE_BUILD_TYPE=Release -DHW_BUILD_BENCH=ON -DHW_BUILD_TESTS=OFF >/dev/null
+cmake --build "$top/build-bench-base" -j "$(nproc)" --target hwservice vreader vreaderctl vreader_hidapi >/dev/null
+read -r bhm bhp bbm bbp bcards bwakes < <("$top/bench/service/wait_run.sh" "$top/build-bench-base" "$bin/wait_latency")
+read -r hm hp bm bp cards2 wakes < <("$top/bench/service/wait_run.sh" "$dir" "$bin/wait_latency")
+{
+  echo "| /api/hello during DKQ0011 waits, median / p99 µs (before: $base) | $hm / $hp | before $bhm / $bhp | $(ratio "$hp" "$bhp") |"
+  echo "| HeartBeat during DKQ0011 waits, median / p99 µs (before: $base) | $bm / $bp | before $bbm / $bbp | $(ratio "$bp" "$bbp") |"
+  echo "| DKQ0001 over HTTP, 1 connection, requests/s (same run) | $cards2 | before $bcards | $(ratio "$cards2" "$bcards") |"
+  echo "| idle service, wake-ups per second (all threads) | $wakes | before $bwakes | $(ratio "$wakes" "$bwakes") |"
+} >> "$work/table.md"
 mkdir -p "$top/bench/results"
 cp "$work/table.md" "$top/bench/results/$(date -u +%Y-%m-%d).md"
 cat "$work/table.md"

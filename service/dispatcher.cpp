@@ -3,6 +3,7 @@
 #include <iconv.h>
 #include <json/json.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -18,8 +19,11 @@
 const char kMsgBadJson[] = "JSON格式错误，无法解析！";
 const char kMsgBadFunID[] = "JSON FunID 解析失败！";
 const char kMsgBadRegion[] = "JSON Region 解析失败！";
+const char kMsgBusy[] = "读卡服务繁忙，请稍后重试";
 
 namespace {
+
+std::atomic<CardQueueFn> s_cardQueue{nullptr};  // set by every server as it starts
 
 const char kMsgNotDeveloped[] = "该功能点暂未开发!";
 const char kMsgNoSetAutoRead[] = "缺少SetAutoRead 参数!";
@@ -215,9 +219,11 @@ int Reject(std::string &errMsg, const char *msg) {
 
 // jsoncpp lets comments through inside objects and arrays even with comments
 // off. Outside string literals a slash only ever starts a comment, so any
-// such slash makes the text malformed.
+// such slash in the top-level value makes the text malformed. The scan ends
+// with that value: what follows it is ignored, as by the parser.
 bool HasCommentOutsideStrings(const char *text) {
   bool inString = false;
+  int depth = 0;
   for (const char *p = text; *p != '\0'; p++) {
     if (inString) {
       if (*p == '\\' && p[1] != '\0')
@@ -228,6 +234,10 @@ bool HasCommentOutsideStrings(const char *text) {
       inString = true;
     } else if (*p == '/') {
       return true;
+    } else if (*p == '{' || *p == '[') {
+      depth++;
+    } else if ((*p == '}' || *p == ']') && --depth <= 0) {
+      return false;
     }
   }
   return false;
@@ -237,9 +247,11 @@ bool Parse(const char *text, Json::Value &root) {
   if (HasCommentOutsideStrings(text)) return false;
   static const Json::CharReaderBuilder builder = [] {
     Json::CharReaderBuilder b;
-    // No comments, an object or array at the top, nothing after it, no
-    // duplicate member names, bounded nesting.
+    // No comments, an object or array at the top, bounded nesting. Text
+    // after the value is ignored and a repeated member keeps its last value.
     Json::CharReaderBuilder::strictMode(&b.settings_);
+    b["failIfExtra"] = false;
+    b["rejectDupKeys"] = false;
     return b;
   }();
   std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
@@ -266,9 +278,9 @@ std::string Serialize(const Json::Value &root) {
 
 }  // namespace
 
-int HandlerICReader(mg_connection * /*conn*/, const char *request, std::string &reply,
-                    std::string &errMsg) {
-  Json::Value root;
+int PrepareRequest(const char *request, CardRequest &req, std::string &reply, std::string &errMsg) {
+  Json::Value &root = req.root;
+  root = Json::Value();
   if (!Parse(request, root) || !root.isObject()) return Reject(errMsg, kMsgBadJson);
 
   // Wrong member types are turned away as malformed requests: jsoncpp would
@@ -286,17 +298,24 @@ int HandlerICReader(mg_connection * /*conn*/, const char *request, std::string &
     return Reject(errMsg, kMsgBadFunID);
   if (region.empty() || region.size() >= kRegionSize) return Reject(errMsg, kMsgBadRegion);
 
-  char funIdBuf[kFunIdSize] = {0};
-  char regionBuf[kRegionSize] = {0};
-  memcpy(funIdBuf, funId.data(), funId.size());
-  memcpy(regionBuf, region.data(), region.size());
-
-  const Operation *op = FindOperation(funIdBuf);
+  const Operation *op = FindOperation(funId.c_str());
   if (op != nullptr && op->param != nullptr && !(tran[op->param].isNull() || tran[op->param].isString()))
     return Reject(errMsg, kMsgBadJson);
 
-  SvcLog("\nFunID:%s\n", funIdBuf);
+  SvcLog("\nFunID:%s\n", funId.c_str());
+  req.funId = funId;
+  req.op = op;
+  // Only a request that reaches the reader waits for it; an unknown FunID
+  // and a missing scanner parameter are answered at once.
+  if (op != nullptr && !(op->param != nullptr && tran[op->param].isNull())) return 1;
+  RunCardRequest(req, reply, errMsg);
+  return 0;
+}
 
+void RunCardRequest(CardRequest &req, std::string &reply, std::string &errMsg) {
+  Json::Value &root = req.root;
+  const Json::Value &croot = root;
+  const Operation *op = static_cast<const Operation *>(req.op);
   char err[kErrSize] = {0};
   Json::Value data;  // null until a member is set
   int ret;
@@ -316,23 +335,50 @@ int HandlerICReader(mg_connection * /*conn*/, const char *request, std::string &
     snprintf(err, sizeof err, "%s", kMsgNotDeveloped);
   }
 
-  root["FunID"] = funIdBuf;
+  root["FunID"] = req.funId;
   root["ResultCode"] = ret;
   root["ErrorInfo"] = BufText(err);
   root["ResultData"] = data;
   reply = Serialize(root);
+}
+
+std::string BusyReply(CardRequest &req) {
+  req.root["FunID"] = req.funId;
+  req.root["ResultCode"] = kBusyCode;
+  req.root["ErrorInfo"] = kMsgBusy;
+  req.root["ResultData"] = Json::Value();
+  return Serialize(req.root);
+}
+
+int HandlerICReader(mg_connection * /*conn*/, const char *request, std::string &reply,
+                    std::string &errMsg) {
+  CardRequest req;
+  const int rc = PrepareRequest(request, req, reply, errMsg);
+  if (rc < 0) return -1;
+  if (rc == 1) RunCardRequest(req, reply, errMsg);
   return 0;
 }
+
+void SetCardQueue(CardQueueFn queue) { s_cardQueue = queue; }
 
 bool DoHttpHandle(const std::string & /*uri*/, const std::string &body, mg_connection *conn,
                   ReplySender send) {
   SvcLog("\rHttp received msg: %s\r\n", body.c_str());
+  CardRequest req;
   std::string reply, errMsg;
-  HandlerICReader(conn, body.c_str(), reply, errMsg);
-  SvcLog("\r\n<cmd_qmx>:Http返回数据(GBK): %s, len = %d\n", reply.c_str(),
-         static_cast<int>(reply.size()));
+  // On a served connection the card worker runs the operation and answers.
+  if (PrepareRequest(body.c_str(), req, reply, errMsg) == 1) {
+    const CardQueueFn queue = s_cardQueue.load();
+    if (conn != nullptr && queue != nullptr && queue(conn, std::move(req), true, body.size())) return true;
+    RunCardRequest(req, reply, errMsg);
+  }
+  LogHttpReply(reply);
   if (send) send(conn, reply);
   return true;
+}
+
+void LogHttpReply(const std::string &reply) {
+  SvcLog("\r\n<cmd_qmx>:Http返回数据(GBK): %s, len = %d\n", reply.c_str(), static_cast<int>(reply.size()));
 }
 
 int Utf8ToGbk(const char *in, size_t inLen, char *out, size_t outSize) {

@@ -3,6 +3,8 @@
 #ifndef HWSERVICE_DISPATCHER_H
 #define HWSERVICE_DISPATCHER_H
 
+#include <json/json.h>
+
 #include <cstddef>
 #include <string>
 
@@ -12,6 +14,16 @@
 extern const char kMsgBadJson[];    // "JSON格式错误，无法解析！"
 extern const char kMsgBadFunID[];   // "JSON FunID 解析失败！"
 extern const char kMsgBadRegion[];  // "JSON Region 解析失败！"
+// Reply of a request the card queue has no room for.
+extern const char kMsgBusy[];  // "读卡服务繁忙，请稍后重试"
+constexpr int kBusyCode = -503;
+
+// A request checked and waiting for the reader: its document and operation.
+struct CardRequest {
+  Json::Value root;
+  std::string funId;
+  const void *op = nullptr;
+};
 
 // Dispatches one request (zero-terminated). 0: reply holds the reply text
 // (JSON and one line feed), also for a FunID that is not implemented. -1: the
@@ -20,8 +32,25 @@ extern const char kMsgBadRegion[];  // "JSON Region 解析失败！"
 int HandlerICReader(mg_connection *conn, const char *request, std::string &reply,
                     std::string &errMsg);
 
+// The two halves of HandlerICReader. PrepareRequest checks a request:
+// -1 turned away (as HandlerICReader); 0 answered without the reader (reply
+// set); 1 req is ready for RunCardRequest, which calls the client library
+// and sets reply. Only the card worker runs RunCardRequest on a server.
+int PrepareRequest(const char *request, CardRequest &req, std::string &reply, std::string &errMsg);
+void RunCardRequest(CardRequest &req, std::string &reply, std::string &errMsg);
+// The reply to req when the card queue is full: ResultCode -503, kMsgBusy.
+std::string BusyReply(CardRequest &req);
+// Where DoHttpHandle hands card requests of a served connection (the
+// server's card worker); false: run it here. Set before serving starts.
+using CardQueueFn = bool (*)(mg_connection *conn, CardRequest &&req, bool http, size_t bytes);
+void SetCardQueue(CardQueueFn queue);
+// Logs a reply sent on the HTTP road.
+void LogHttpReply(const std::string &reply);
+
 // Route handler of "/http/hardware": dispatches the body and hands the reply
-// text (empty when the request was turned away) to send. Always true.
+// text (empty when the request was turned away) to send; on a served
+// connection a card operation is queued for the card worker, which answers
+// later. Always true.
 bool DoHttpHandle(const std::string &uri, const std::string &body, mg_connection *conn,
                   ReplySender send);
 

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "card_worker.h"
 #include "dispatcher.h"
 #include "policy/service_policy.h"
 #include "svc_log.h"
@@ -71,6 +72,10 @@ bool HttpServer::Start() {
   if (!m_mgrLive) {
     mg_mgr_init(&m_mgr, this);
     m_mgrLive = true;
+    if (mg_mgr_set_wakeup(&m_mgr, OnWake, this) == 0) {
+      std::lock_guard<std::mutex> lock(m_wakeMu);
+      m_wakeReady = true;
+    }
   }
   mg_connection *nc = mg_bind(&m_mgr, m_port.c_str(), OnHttpWebsocketEvent);
   if (nc == nullptr) {
@@ -80,17 +85,91 @@ bool HttpServer::Start() {
   mg_set_protocol_http_websocket(nc);
   m_boundPort = ntohs(nc->sa.sin_port);
   SvcLog("starting http server at port: %s\n", m_port.c_str());
-  while (!m_stop.load()) mg_mgr_poll(&m_mgr, 200);
+  if (!m_worker) m_worker.reset(new CardWorker([this] { Wake(); }));
+  SetCardQueue(QueueCardRequest);
+  while (!m_stop.load()) {
+    mg_mgr_poll(&m_mgr, 200);
+    if (m_mgr.refused_conns != m_refusedLogged) {
+      SvcLog("refused %lu connections: %d connections are open, the most served at once\n",
+             m_mgr.refused_conns - m_refusedLogged, static_cast<int>(m_mgr.max_conns));
+      m_refusedLogged = m_mgr.refused_conns;
+    }
+  }
   m_boundPort = 0;
   return true;
 }
 
-void HttpServer::Stop() { m_stop = true; }
+void HttpServer::Stop() {
+  m_stop = true;
+  Wake();
+}
+
+void HttpServer::Wake() {
+  std::lock_guard<std::mutex> lock(m_wakeMu);
+  if (m_wakeReady) mg_mgr_wakeup(&m_mgr);
+}
 
 bool HttpServer::Close() {
   if (m_mgrLive) {
+    {
+      std::lock_guard<std::mutex> lock(m_wakeMu);
+      m_wakeReady = false;
+    }
     mg_mgr_free(&m_mgr);
     m_mgrLive = false;
+  }
+  // After the port is free: a running card operation may take its time.
+  m_worker.reset();
+  m_ids.clear();
+  m_conns.clear();
+  return true;
+}
+
+void HttpServer::OnWake(mg_mgr * /*mgr*/, void *arg) {
+  auto *self = static_cast<HttpServer *>(arg);
+  if (!self->m_worker) return;
+  for (CardWorker::Done &d : self->m_worker->TakeDone()) {
+    auto it = self->m_conns.find(d.conn);
+    if (it == self->m_conns.end()) continue;  // the client has gone
+    mg_connection *nc = it->second;
+    if (d.http) {
+      SendHttpRsp(nc, d.reply);
+      mg_resume(nc);
+    } else {
+      SendWebsocketMsg(nc, d.reply);
+    }
+  }
+}
+
+void HttpServer::ForgetConnection(mg_connection *nc) {
+  auto it = m_ids.find(nc);
+  if (it == m_ids.end()) return;
+  if (m_worker) m_worker->Cancel(it->second);
+  m_conns.erase(it->second);
+  m_ids.erase(it);
+}
+
+bool HttpServer::QueueCardRequest(mg_connection *nc, CardRequest &&req, bool http, size_t bytes) {
+  auto *self = static_cast<HttpServer *>(nc->mgr->user_data);
+  if (self == nullptr || !self->m_worker) return false;
+  auto it = self->m_ids.find(nc);
+  const uint64_t id = it != self->m_ids.end() ? it->second : self->m_nextId++;
+  if (self->m_worker->Submit(id, http, req, bytes)) {
+    if (it == self->m_ids.end()) {
+      self->m_ids.emplace(nc, id);
+      self->m_conns.emplace(id, nc);
+    }
+    // HTTP replies go out in request order: the next request waits.
+    if (http) nc->flags |= MG_F_HOLD;
+    return true;
+  }
+  const std::string reply = BusyReply(req);
+  if (http) {
+    LogHttpReply(reply);
+    SendHttpReply(nc, "503 Service Unavailable", reply);
+  } else {
+    SvcLog("\r\nWebsocket返回数据(GBK): %s, nlen = %d\n", reply.c_str(), static_cast<int>(reply.size()));
+    SendWebsocketMsg(nc, reply);
   }
   return true;
 }
@@ -111,6 +190,9 @@ void HttpServer::OnHttpWebsocketEvent(mg_connection *nc, int ev, void *ev_data) 
     if (wm->size > 0) memcpy(copy.data(), wm->data, wm->size);
     SvcLog("\r\n msg:%s\r\n", copy.data());
     HandleWebsocketMessage(nc, ev, copy.data());
+  } else if (ev == MG_EV_CLOSE) {
+    auto *self = static_cast<HttpServer *>(nc->mgr->user_data);
+    if (self != nullptr) self->ForgetConnection(nc);
   }
 }
 
@@ -142,19 +224,27 @@ void HttpServer::HandleWebsocketMessage(mg_connection *nc, int /*ev*/, const cha
   std::vector<char> gbk(len * 2 + 1, '\0');
   Utf8ToGbk(msg, len, gbk.data(), gbk.size());
   std::string reply, err;
-  int rc = HandlerICReader(nc, gbk.data(), reply, err);
+  CardRequest req;
+  int rc = PrepareRequest(gbk.data(), req, reply, err);
+  if (rc == 1) {
+    if (QueueCardRequest(nc, std::move(req), false, len)) return;
+    RunCardRequest(req, reply, err);
+    rc = 0;
+  }
   SvcLog("\r\nWebsocket返回数据(GBK): %s, nlen = %d\n", reply.c_str(), static_cast<int>(reply.size()));
   if (rc == 0) SendWebsocketMsg(nc, reply);
 }
 
-void HttpServer::SendHttpRsp(mg_connection *nc, const std::string &rsp) {
+void HttpServer::SendHttpRsp(mg_connection *nc, const std::string &rsp) { SendHttpReply(nc, "200 OK", rsp); }
+
+void HttpServer::SendHttpReply(mg_connection *nc, const char *status, const std::string &rsp) {
   // Status line with CR LF, headers with bare LF, and a LF after the body
   // that Content-Length does not count: what the pages already parse.
   mg_printf(nc,
-            "HTTP/1.1 200 OK\r\nContent-Type: application/json\nCache-Control: no-cache\n"
+            "HTTP/1.1 %s\r\nContent-Type: application/json\nCache-Control: no-cache\n"
             "Content-Length: %d\nAccess-Control-Allow-Origin: *\n"
             "Access-Control-Allow-Headers:Content-Type,XFILENAME,XFILECATEGORY,XFILESIZE\n\n",
-            static_cast<int>(rsp.size()));
+            status, static_cast<int>(rsp.size()));
   mg_send(nc, rsp.data(), static_cast<int>(rsp.size()));
   mg_send(nc, "\n", 1);
 }

@@ -1,6 +1,7 @@
 // hwservice: the card-reader service in the desktop's tray. One instance per
 // machine; the server thread answers on TCP port 7776 while the GUI thread
 // runs the tray.
+#include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include "daemon.h"
 #include "mainwindow.h"
 #include "policy/service_policy.h"
+#include "svc_log.h"
 
 namespace {
 
@@ -31,6 +33,9 @@ void RaiseDescriptorLimit() {
 }  // namespace
 
 int main(int argc, char *argv[]) {
+  // A log reader that has gone (hwservice | head, a restarted collector)
+  // must not end the service; writes then just fail.
+  signal(SIGPIPE, SIG_IGN);
   RaiseDescriptorLimit();
   // An administrator's policy that cannot be applied must not leave the door open.
   std::string policyError;
@@ -58,8 +63,10 @@ int main(int argc, char *argv[]) {
   // kernel frees port 7776 either way.
   if (!StopDaemon(std::chrono::milliseconds(500))) {
     flag.detach();
+    SvcLogFlush(100);
     fflush(stdout);
     _exit(rc);
   }
+  SvcLogFlush(500);
   return rc;
 }

@@ -29,7 +29,8 @@ static void http_deliver(struct mg_connection *nc, struct http_message *hm, size
 static void http_on_data(struct mg_connection *nc) {
   struct mbuf *mb = &nc->recv_mbuf;
   struct http_message hm;
-  while ((nc->flags & MG_F_CLOSING) == 0 && nc->file_fd < 0 && nc->proto_handler == mg_http_proto_handler) {
+  while ((nc->flags & (MG_F_CLOSING | MG_F_HOLD)) == 0 && nc->file_fd < 0 &&
+         nc->proto_handler == mg_http_proto_handler) {
     // Empty lines before a request line are ignored (e.g. a CR LF after a body).
     size_t skip = 0;
     if (nc->chunk_decoded == 0)
@@ -99,7 +100,7 @@ static void http_on_data(struct mg_connection *nc) {
 // A PUT or POST without length ends with the peer's close.
 static void http_on_eof(struct mg_connection *nc) {
   struct mbuf *mb = &nc->recv_mbuf;
-  if ((nc->flags & MG_F_CLOSING) || nc->file_fd >= 0 || mb->len == 0) return;
+  if ((nc->flags & (MG_F_CLOSING | MG_F_HOLD)) || nc->file_fd >= 0 || mb->len == 0) return;
   long hl = http_head_len(mb->buf, mb->len);
   if (hl <= 0 || hl > MG_MAX_HTTP_HEADER_SIZE) return;
   struct http_message hm;
@@ -107,6 +108,13 @@ static void http_on_eof(struct mg_connection *nc) {
   uint64_t length;
   if (http_body_framing(&hm, &length) != HTTP_BODY_TO_CLOSE) return;
   http_deliver(nc, &hm, static_cast<size_t>(hl), mb->len - static_cast<size_t>(hl));
+  if (nc->flags & MG_F_HOLD) nc->flags |= MG_F_HOLD_EOF;
+}
+
+void mg_resume(struct mg_connection *nc) {
+  nc->flags &= ~(MG_F_HOLD | MG_F_HOLD_EOF);
+  if ((nc->flags & MG_F_CLOSING) == 0 && nc->recv_mbuf.len > 0 && nc->proto_handler != nullptr)
+    nc->proto_handler(nc, MG_PROTO_DATA, nullptr);
 }
 
 void mg_http_proto_handler(struct mg_connection *nc, int ev, void *) {

@@ -15,6 +15,10 @@ enum {
 // The peer has closed its side: no more reads are attempted.
 #define MG_F_PEER_EOF (1u << 5)
 
+// A held request was delivered by the peer's close: the connection stays
+// until its reply is out.
+#define MG_F_HOLD_EOF (1u << 7)
+
 #define MG_F_CLOSING (MG_F_SEND_AND_CLOSE | MG_F_CLOSE_IMMEDIATELY)
 
 // Hard cap on buffered input of any connection, protocol layer or not.

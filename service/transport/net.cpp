@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -36,6 +37,22 @@ void mg_mgr_init(struct mg_mgr *mgr, void *user_data) {
   memset(mgr, 0, sizeof *mgr);
   mgr->user_data = user_data;
   mgr->clock = default_clock;
+  mgr->max_conns = MG_MAX_CONNECTIONS;
+  mgr->wake_fd = -1;
+}
+
+int mg_mgr_set_wakeup(struct mg_mgr *mgr, void (*handler)(struct mg_mgr *, void *), void *arg) {
+  if (mgr->wake_fd < 0) mgr->wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (mgr->wake_fd < 0) return -1;
+  mgr->wake_handler = handler;
+  mgr->wake_arg = arg;
+  return 0;
+}
+
+void mg_mgr_wakeup(struct mg_mgr *mgr) {
+  const uint64_t one = 1;
+  // A full counter (never in practice) still leaves the loop woken.
+  if (mgr->wake_fd >= 0 && write(mgr->wake_fd, &one, sizeof one) < 0) return;
 }
 
 void mg_mgr_set_clock(struct mg_mgr *mgr, mg_clock_t clock, void *arg) {
@@ -67,6 +84,7 @@ static void close_conn(struct mg_connection *nc) {
   if (nc->file_fd >= 0) close(nc->file_fd);
   mbuf_free(&nc->recv_mbuf);
   mbuf_free(&nc->send_mbuf);
+  if (nc->listener != nullptr) mgr->num_conns--;
   free(nc);
   // A descriptor came free: a paused listener may accept again.
   mgr->accept_resume_ms = 0;
@@ -76,6 +94,8 @@ void mg_mgr_free(struct mg_mgr *mgr) {
   while (mgr->active_connections != nullptr) close_conn(mgr->active_connections);
   free(mgr->pfds);
   free(mgr->pconns);
+  if (mgr->wake_fd >= 0) close(mgr->wake_fd);
+  mgr->wake_fd = -1;
   mgr->pfds = nullptr;
   mgr->pconns = nullptr;
   mgr->pcap = 0;
@@ -175,6 +195,13 @@ static void accept_conns(struct mg_connection *ls, time_t now) {
       if (errno != EAGAIN && errno != EWOULDBLOCK) mgr->accept_resume_ms = monotonic_ms() + kAcceptBackoffMs;
       return;
     }
+    // Past the cap the peer learns at once that it is not served, rather
+    // than waiting in the backlog.
+    if (mgr->num_conns >= mgr->max_conns) {
+      close(fd);
+      mgr->refused_conns++;
+      continue;
+    }
     struct mg_connection *nc = new_conn(mgr, fd);
     if (nc == nullptr) {
       close(fd);
@@ -186,6 +213,7 @@ static void accept_conns(struct mg_connection *ls, time_t now) {
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     nc->sa = sa;
     nc->listener = ls;
+    mgr->num_conns++;
     nc->handler = ls->handler;
     nc->proto_handler = ls->proto_handler;
     nc->user_data = ls->user_data;
@@ -270,7 +298,7 @@ static bool grow_poll_set(struct mg_mgr *mgr, size_t n) {
 }
 
 time_t mg_mgr_poll(struct mg_mgr *mgr, int timeout_ms) {
-  size_t count = 0;
+  size_t count = 1;  // the wake-up descriptor
   for (struct mg_connection *nc = mgr->active_connections; nc; nc = nc->next) count++;
   if (!grow_poll_set(mgr, count)) {
     // Without memory for the poll set nothing can be watched this pass.
@@ -302,12 +330,26 @@ time_t mg_mgr_poll(struct mg_mgr *mgr, int timeout_ms) {
     n++;
   }
 
+  const nfds_t nconns = n;
+  if (mgr->wake_fd >= 0) {
+    pfds[n].fd = mgr->wake_fd;
+    pfds[n].events = POLLIN;
+    pfds[n].revents = 0;
+    n++;
+  }
+
   int ready = poll(pfds, n, timeout_ms);
   time_t now = mgr->clock(mgr->clock_arg);
 
+  if (ready > 0 && n > nconns && (pfds[nconns].revents & POLLIN)) {
+    uint64_t count;
+    if (read(mgr->wake_fd, &count, sizeof count) > 0 && mgr->wake_handler != nullptr)
+      mgr->wake_handler(mgr, mgr->wake_arg);
+  }
+
   // Connections accepted below join the list head and are not in pconns;
   // none is freed before the closing step at the end.
-  for (nfds_t i = 0; ready > 0 && i < n; i++) {
+  for (nfds_t i = 0; ready > 0 && i < nconns; i++) {
     short re = pfds[i].revents;
     if (re == 0) continue;
     struct mg_connection *nc = mgr->pconns[i];
@@ -332,8 +374,14 @@ time_t mg_mgr_poll(struct mg_mgr *mgr, int timeout_ms) {
     mg_ws_idle_check(nc, now);
     if ((nc->send_mbuf.len > 0 || nc->file_fd >= 0) && (nc->flags & (MG_F_WANT_WRITE | MG_F_CLOSE_IMMEDIATELY)) == 0)
       write_conn(nc, now);
+    // A peer that does not read its replies is not kept at any cost; an idle
+    // keep-alive connection is not kept for ever.
+    if (nc->send_mbuf.len > MG_MAX_SEND_BUFFER ||
+        ((nc->flags & (MG_F_IS_WEBSOCKET | MG_F_HOLD)) == 0 && now - nc->last_io_time > MG_HTTP_IDLE_TIMEOUT))
+      nc->flags |= MG_F_CLOSE_IMMEDIATELY;
     if ((nc->flags & MG_F_CLOSE_IMMEDIATELY) ||
-        ((nc->flags & MG_F_SEND_AND_CLOSE) && nc->send_mbuf.len == 0 && nc->file_fd < 0))
+        ((nc->flags & MG_F_SEND_AND_CLOSE) && nc->send_mbuf.len == 0 && nc->file_fd < 0 &&
+         (nc->flags & MG_F_HOLD_EOF) == 0))
       close_conn(nc);
   }
   return now;

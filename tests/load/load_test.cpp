@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 
 #include <errno.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -144,6 +145,80 @@ TEST_F(Load, OverAThousandClientsAreAllAnsweredWhileCardsAreRead) {
   }
   EXPECT_EQ(WaitForFds(fdsBefore), fdsBefore);
   EXPECT_LT(RssKiB(pid_) - rssLoaded, kMemSlack * 8 * 1024) << "RSS grew with a second wave of clients";
+}
+
+// 4000 idle connections and 100 that hold on (50 stop in the middle of a
+// request line, 50 pipeline requests and never read the replies) while card
+// requests and cheap ones are answered. The service's memory stays below a
+// fixed bound: each holder pins at most about 1 MiB of unsent replies.
+constexpr size_t kIdleClients = 4000;
+constexpr size_t kHolders = 100;
+constexpr long kRssBoundKiB = 200 * 1024;
+
+TEST_F(Load, ThousandsIdleAndAHundredHoldingOnLeaveOthersServedAndMemoryBounded) {
+  if (hard_ != -1 && hard_ < 2 * static_cast<long>(kIdleClients + kHolders) + 256)
+    GTEST_SKIP() << "descriptor hard limit " << hard_ << " too low for this test";
+  ExpectCardRead();
+  const int fdsBefore = SettledFds();
+  ASSERT_GT(fdsBefore, 0);
+
+  Pool idle;
+  ASSERT_TRUE(idle.Connect(kPort, kIdleClients, false));
+  std::vector<int> holders;
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(kPort);
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string pipelined;
+  for (int i = 0; i < 8000; i++) pipelined += HelloRequest();
+  for (size_t i = 0; i < kHolders; i++) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    int small = 4096;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0);
+    fcntl(fd, F_SETFL, O_NONBLOCK);
+    holders.push_back(fd);
+    const std::string &out = i % 2 ? pipelined : std::string("POST /http/hardware HTTP/1.1\r\nContent-Le");
+    // What the socket takes now; the rest is never sent.
+    ssize_t n = send(fd, out.data(), out.size(), MSG_NOSIGNAL);
+    EXPECT_GT(n, 0);
+  }
+  // Every one of them is a connection the service holds.
+  const int want = fdsBefore + static_cast<int>(kIdleClients + kHolders);
+  int fds = OpenFds(pid_);
+  for (int i = 0; i < 300 && fds < want; i++) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    fds = OpenFds(pid_);
+  }
+  EXPECT_GE(fds, want);
+
+  // Well-behaved clients meanwhile: card reads on both roads and cheap requests.
+  Pool good;
+  ASSERT_TRUE(good.Connect(kPort, 40, false));
+  Pool goodWs;
+  ASSERT_TRUE(goodWs.Connect(kPort, 20, true));
+  for (size_t i = 0; i < 20; i++) goodWs.Queue(i, UpgradeRequest(), UpgradeReply());
+  ASSERT_TRUE(goodWs.Run(30000)) << goodWs.Failures();
+  const std::string cardReq = hwtest::PostRequest("/http/hardware", CardNoRequest());
+  for (size_t i = 0; i < 40; i++)
+    good.Queue(i, i % 4 ? HelloRequest() : cardReq, i % 4 ? HelloReply() : HttpOk(CardNoReply()));
+  for (size_t i = 0; i < 20; i++)
+    goodWs.Queue(i, i % 2 ? ClientFrame(1, "HeartBeat") : ClientFrame(1, CityRequest()),
+                 i % 2 ? ServerFrame(1, "HeartBeat") : ServerFrame(1, CityReply()));
+  ASSERT_TRUE(good.Run(60000)) << good.Failures();
+  ASSERT_TRUE(goodWs.Run(60000)) << goodWs.Failures();
+  EXPECT_EQ(Hello(), HelloReply());
+
+  const long rss = RssKiB(pid_);
+  EXPECT_LT(rss, kMemSlack * kRssBoundKiB) << "RSS with " << kIdleClients + kHolders << " clients holding on";
+
+  idle.CloseAll();
+  good.CloseAll();
+  goodWs.CloseAll();
+  for (int fd : holders) close(fd);
+  EXPECT_EQ(WaitForFds(fdsBefore, 15000), fdsBefore) << "descriptors left open after the clients left";
+  ExpectCardRead();
 }
 
 TEST_F(Load, ByteAtATimeClientsDoNotHoldUpOtherRequests) {

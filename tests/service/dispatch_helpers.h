@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "dispatcher.h"
+#include "svc_log.h"
 #include "tessera_fake.h"
 
 struct Dispatched {
@@ -26,8 +27,10 @@ inline Dispatched Dispatch(const std::string &request, const std::string &script
   EXPECT_TRUE(TesseraFake_SetScript(script)) << script;
   Dispatched d;
   d.reply = "untouched";
+  SvcLogFlush(2000);  // nothing logged before belongs to this capture
   testing::internal::CaptureStdout();
   d.rc = HandlerICReader(nullptr, request.c_str(), d.reply, d.err);
+  EXPECT_TRUE(SvcLogFlush(2000));  // the log is written by a thread of its own
   d.log = testing::internal::GetCapturedStdout();
   d.calls = TesseraFake_Calls();
   return d;

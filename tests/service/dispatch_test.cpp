@@ -28,8 +28,6 @@ TEST(DispatchRejects, TextThatIsNoJsonObject) {
         "{\"FunID\":\"DKQ0001\"," + kTran + " // c\n}",
         "{\"FunID\":\"DKQ0001\",\"x\":[1 /* c */]," + kTran + "}",
         "{\"FunID\":\"DKQ0001\",\"x\":\"a\\\"/\"/* c */," + kTran + "}",
-        "{\"FunID\":\"DKQ0001\"," + kTran + "} trailing",
-        "{\"FunID\":\"DKQ0001\",\"FunID\":\"DKQ0002\"," + kTran + "}",
         "{'FunID':'DKQ0001'," + kTran + "}", "{\"FunID\":\"DKQ0001\"," + kTran + ",}"})
     ExpectRejected(req, kMsgBadJson);
 }
@@ -91,6 +89,27 @@ TEST(DispatchAccepts, LongestFunIDAndRegion) {
   EXPECT_EQ(d.rc, 0);
   EXPECT_EQ(d.reply, "{\"ErrorInfo\":\"该功能点暂未开发!\",\"FunID\":\"DKQ000100\",\"ResultCode\":-1,"
                      "\"ResultData\":null,\"TranData\":{\"Region\":\"" + region + "\"}}\n");
+}
+
+TEST(DispatchAccepts, TextAfterTheValueAndRepeatedMembers) {
+  // Whatever follows the top-level value is ignored, comments included; a
+  // repeated member keeps its last value.
+  const std::string city = R"({"QMX_ReadCardCity":{"out":{"region":"440300"}}})";
+  const std::string reply =
+      "{\"ErrorInfo\":\"\",\"FunID\":\"DKQ0004\",\"ResultCode\":0,\"ResultData\":{\"City\":"
+      "\"440300\"},\"TranData\":{\"Region\":\"440100\"}}\n";
+  for (const std::string &req :
+       {Request("DKQ0004") + " trailing", Request("DKQ0004") + "} /* c */ {", Request("DKQ0004") + "\n\n[",
+        "{\"FunID\":\"DKQ0001\",\"FunID\":\"DKQ0004\"," + kTran + "}",
+        std::string("{\"FunID\":\"DKQ0004\",\"TranData\":{\"Region\":7},\"TranData\":{\"Region\":\"9\",\"Region\":\"440100\"}}")}) {
+    SCOPED_TRACE(req);
+    Dispatched d = Dispatch(req, city);
+    EXPECT_EQ(d.rc, 0);
+    EXPECT_EQ(d.reply, reply);
+    ASSERT_EQ(d.calls.size(), 1u);
+  }
+  // A comment inside the value is still refused, trailing text or not.
+  ExpectRejected("{\"FunID\":\"DKQ0004\",/**/" + kTran + "} x", kMsgBadJson);
 }
 
 TEST(DispatchAccepts, SlashesAndCommentLikeTextInsideStrings) {

@@ -95,11 +95,13 @@ TEST(HttpRoad, HandsTheReplyToTheSenderAndLogs) {
   TesseraFake_SetScript(R"({"QMX_ReadCarNo":{"out":{"cardNo":"A12345678"}}})");
   Sent sent;
   const std::string body = Request("DKQ0001");
+  SvcLogFlush(2000);  // nothing logged before belongs to this capture
   testing::internal::CaptureStdout();
   bool ok = DoHttpHandle("/http/hardware", body, nullptr, [&](mg_connection *, const std::string &t) {
     sent.count++;
     sent.text = t;
   });
+  SvcLogFlush(2000);
   const std::string log = testing::internal::GetCapturedStdout();
   EXPECT_TRUE(ok);
   const std::string reply =
@@ -115,12 +117,14 @@ TEST(HttpRoad, HandsTheReplyToTheSenderAndLogs) {
 TEST(HttpRoad, RejectedRequestSendsAnEmptyReply) {
   TesseraFake_Reset();
   Sent sent;
+  SvcLogFlush(2000);  // nothing logged before belongs to this capture
   testing::internal::CaptureStdout();
   bool ok = DoHttpHandle("/http/hardware", "{\"FunID\":\"DKQ0001\"}", nullptr,
                          [&](mg_connection *, const std::string &t) {
                            sent.count++;
                            sent.text = t;
                          });
+  SvcLogFlush(2000);
   const std::string log = testing::internal::GetCapturedStdout();
   EXPECT_TRUE(ok);
   EXPECT_EQ(sent.count, 1);

@@ -9,6 +9,7 @@
 
 #include "dispatcher.h"
 #include "http_server.h"
+#include "svc_log.h"
 #include "hw_harness.h"
 #include "tessera_fake.h"
 
@@ -306,8 +307,10 @@ TEST(ServerStart, PortInUseLogsConnectionEmptyAndReturnsFalse) {
   ASSERT_NE(first.port(), 0);
   HttpServer second;
   second.Init("127.0.0.1:" + std::to_string(first.port()));
+  SvcLogFlush(2000);  // the first server's start line is not ours
   testing::internal::CaptureStdout();
   const bool ok = second.Start();
+  SvcLogFlush(2000);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "连接为空");
   EXPECT_FALSE(ok);
   EXPECT_TRUE(second.Close());

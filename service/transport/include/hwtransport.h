@@ -31,7 +31,16 @@
  *   reassembled fragmented message; a larger one is answered with a close
  *   frame (status 1009) and the connection closed.
  * - Pending output: while more than MG_MAX_SEND_BACKLOG bytes wait in a
- *   connection's send buffer, the loop stops reading from that connection.
+ *   connection's send buffer, the loop stops reading from that connection;
+ *   past MG_MAX_SEND_BUFFER unsent bytes (replies handed in later by the
+ *   user, a peer that does not read) the connection is closed.
+ * - Open connections: at most mgr->max_conns (MG_MAX_CONNECTIONS) accepted
+ *   connections; past it new ones are accepted and closed at once and
+ *   counted in mgr->refused_conns.
+ * - An HTTP connection (not a WebSocket) with no input or output for more
+ *   than MG_HTTP_IDLE_TIMEOUT seconds and no request held is closed.
+ *
+ * Threads: mg_mgr_wakeup() is the one call safe from any thread.
  */
 #ifndef HWTRANSPORT_H
 #define HWTRANSPORT_H
@@ -53,6 +62,9 @@ extern "C" {
 #define MG_MAX_HTTP_BODY_SIZE (1024 * 1024)
 #define MG_MAX_WEBSOCKET_MESSAGE_SIZE (1024 * 1024)
 #define MG_MAX_SEND_BACKLOG (1024 * 1024)
+#define MG_MAX_SEND_BUFFER (4 * 1024 * 1024)
+#define MG_MAX_CONNECTIONS 8192
+#define MG_HTTP_IDLE_TIMEOUT 600
 /* A WebSocket connection silent for more than this many whole seconds gets an
  * empty ping frame. */
 #define MG_WEBSOCKET_PING_INTERVAL 5
@@ -71,6 +83,11 @@ extern "C" {
 #define MG_F_CLOSE_IMMEDIATELY (1u << 2) /* close at the end of this poll pass */
 #define MG_F_IS_WEBSOCKET (1u << 3)      /* WebSocket upgrade completed */
 #define MG_F_WANT_WRITE (1u << 4)        /* internal: last write would block */
+/* Set by the handler of MG_EV_HTTP_REQUEST that answers later: no further
+ * request of the connection is delivered until mg_resume(). A peer that
+ * closes meanwhile ends the connection (MG_EV_CLOSE) unless the request
+ * itself was ended by that close (a body read until close). */
+#define MG_F_HOLD (1u << 6)
 
 /* WebSocket opcodes. */
 #define WEBSOCKET_OP_CONTINUE 0
@@ -167,6 +184,13 @@ struct mg_mgr {
   /* Internal: accepting paused until this monotonic time (ms) after a
    * failed accept (for example when descriptors have run out). */
   int64_t accept_resume_ms;
+  size_t num_conns;             /* accepted connections open now */
+  size_t max_conns;             /* cap on them, MG_MAX_CONNECTIONS by default */
+  unsigned long refused_conns;  /* connections closed at once past the cap */
+  /* Internal: eventfd of mg_mgr_wakeup and what it calls, or -1. */
+  int wake_fd;
+  void (*wake_handler)(struct mg_mgr *mgr, void *arg);
+  void *wake_arg;
 };
 
 /* Buffer helpers. mbuf_append returns the bytes appended: n, or 0 when the
@@ -182,6 +206,14 @@ HWTRANSPORT_API void mg_mgr_init(struct mg_mgr *mgr, void *user_data);
 HWTRANSPORT_API void mg_mgr_free(struct mg_mgr *mgr);
 /* Replaces the manager's clock (default: time(NULL)). */
 HWTRANSPORT_API void mg_mgr_set_clock(struct mg_mgr *mgr, mg_clock_t clock, void *arg);
+/* Lets other threads wake the loop: afterwards mg_mgr_wakeup() makes the
+ * current or next mg_mgr_poll() return from its wait and call
+ * handler(mgr, arg) on the polling thread. 0, or -1 when no eventfd could be
+ * made. */
+HWTRANSPORT_API int mg_mgr_set_wakeup(struct mg_mgr *mgr, void (*handler)(struct mg_mgr *, void *),
+                                      void *arg);
+/* Thread-safe; several wake-ups before the loop runs call the handler once. */
+HWTRANSPORT_API void mg_mgr_wakeup(struct mg_mgr *mgr);
 /* One pass of the loop, waiting at most timeout_ms. Returns the clock's time. */
 HWTRANSPORT_API time_t mg_mgr_poll(struct mg_mgr *mgr, int timeout_ms);
 
@@ -193,6 +225,10 @@ HWTRANSPORT_API struct mg_connection *mg_bind(struct mg_mgr *mgr, const char *ad
 /* Gives the listener (and every connection it accepts) the HTTP layer with
  * WebSocket upgrade. */
 HWTRANSPORT_API void mg_set_protocol_http_websocket(struct mg_connection *nc);
+
+/* Clears MG_F_HOLD and delivers the requests that waited behind the held
+ * one. Call from the polling thread, outside the connection's handler. */
+HWTRANSPORT_API void mg_resume(struct mg_connection *nc);
 
 /* Appends to the send buffer. mg_printf has no size limit; it returns the
  * bytes appended (0 on formatting or allocation failure). */
