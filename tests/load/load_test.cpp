@@ -335,19 +335,14 @@ TEST_F(Load, ClientsLeavingMidRequestOrMidReplyLeaveNothingBehind) {
   close(fd);
   p.CloseAll();
 
-  // The card requests still run, their replies go nowhere; then all is as
-  // before and the next client is served.
+  // All is as before and the next client is served.
   EXPECT_EQ(WaitForFds(fdsBefore, 10000), fdsBefore);
   ExpectCardRead();
   EXPECT_EQ(WsCall(CityRequest()), CityReply());
   EXPECT_TRUE(svc_->Running());
-  // The two card requests that lost their clients were still carried out
-  // (the third request of each card above is this test's own).
-  size_t runs = 0;
-  const std::string out = svc_->Stdout();
-  for (size_t at = out.find("FunID:DKQ0001"); at != std::string::npos; at = out.find("FunID:DKQ0001", at + 1))
-    runs++;
-  EXPECT_EQ(runs, 4u) << "DKQ0001 runs in the log";
+  // Whether the card requests of the clients that left were run depends on
+  // whether their turn came before they left (a waiting request of a closed
+  // connection is dropped); either way nothing of them is left behind.
 }
 
 }  // namespace
