@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "hw_harness.h"
+#include "test_emulator.h"
 
 namespace {
 
@@ -30,7 +31,10 @@ class PipedService {
         "PATH=/usr/bin:/bin"};
     for (const char *keep : {"LSAN_OPTIONS", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
       if (getenv(keep) != nullptr) env.push_back(std::string(keep) + "=" + getenv(keep));
-    const std::string prog = hwtest::BinDir() + "/hwservice_fake";
+    std::vector<std::string> words = hwemu::Argv(hwtest::BinDir() + "/hwservice_fake", {});
+    std::vector<char *> argv;
+    for (std::string &w : words) argv.push_back(&w[0]);
+    argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
       dup2(out_fd, 1);
@@ -38,8 +42,7 @@ class PipedService {
       std::vector<char *> envp;
       for (const std::string &e : env) envp.push_back(const_cast<char *>(e.c_str()));
       envp.push_back(nullptr);
-      char *argv[] = {const_cast<char *>(prog.c_str()), nullptr};
-      execve(prog.c_str(), argv, envp.data());
+      execvpe(argv[0], argv.data(), envp.data());
       _exit(127);
     }
   }

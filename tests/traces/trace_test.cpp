@@ -84,17 +84,20 @@ std::vector<std::string> Call(const std::string& socket, const std::vector<std::
   pid_t pid = fork();
   if (pid == 0) {
     setenv("VREADER_SOCKET", socket.c_str(), 1);
-    setenv("LD_PRELOAD", Preload(!traceFile.empty()).c_str(), 1);
+    const std::string preload = Preload(!traceFile.empty());
+    // Under an emulator the preload is the emulated program's (hwemu::Argv).
+    if (hwemu::Words().empty()) setenv("LD_PRELOAD", preload.c_str(), 1);
     setenv("HIDLINK_LOG_FILE", (dir + "/hidlink.log").c_str(), 1);
     setenv("TMPDIR", dir.c_str(), 1);
     if (!traceFile.empty()) setenv("HWTRACE_FILE", traceFile.c_str(), 1);
     if (!freopen("/dev/null", "w", stdout) || chdir(dir.c_str()) != 0) _exit(126);
-    std::vector<std::string> args{Bin("hwtrace_call"), dir + "/out"};
+    std::vector<std::string> args{dir + "/out"};
     args.insert(args.end(), requests.begin(), requests.end());
+    args = hwemu::Argv(Bin("hwtrace_call"), args, preload);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);
-    execv(argv[0], argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   int st = -1;
@@ -118,8 +121,7 @@ struct ReplayReader : VreaderProcess {
     pid = fork();
     if (pid == 0) {
       if (!freopen("/dev/null", "w", stderr)) _exit(126);
-      execl(bin.c_str(), bin.c_str(), "--socket", socket.c_str(), "--replay", trace.c_str(), "--time-scale", "0.5",
-            static_cast<char*>(nullptr));
+      hwemu::Exec(bin, {"--socket", socket, "--replay", trace, "--time-scale", "0.5"});
       _exit(127);
     }
     for (int i = 0; i < 500; ++i) {
@@ -214,7 +216,7 @@ TEST(KeptTraces, ATraceThatCannotBeReadIsRefusedNamingTheLine) {
   };
   for (const auto& c : cases) {
     Write(dir + "/t", c.text);
-    FILE* f = popen((Bin("vreader") + " --socket " + dir + "/s --replay " + dir + "/t 2>&1").c_str(), "r");
+    FILE* f = popen((hwemu::ShellPrefix() + Bin("vreader") + " --socket " + dir + "/s --replay " + dir + "/t 2>&1").c_str(), "r");
     ASSERT_TRUE(f);
     char buf[512] = "";
     std::string out = fgets(buf, sizeof buf, f) ? buf : "";
@@ -261,9 +263,13 @@ TEST(Recording, HwserviceTraceRunsTheProgramRecordedAndSaysTheTraceIsPersonalAnd
     if (c.name == "hid-DKQ0001") k = c;
   ASSERT_EQ(k.requests.size(), 1u);
   const std::string trace = vr.dir + "/t.jsonl", replies = vr.dir + "/replies";
-  const std::string cmd = "cd " + vr.dir + " && VREADER_SOCKET=" + vr.socket + " LD_PRELOAD=" + Env("HW_VREADER_PRELOAD") +
-                          " HIDLINK_LOG_FILE=" + vr.dir + "/hidlink.log " + Bin("hwservice-trace") + " --out " + trace +
-                          " " + Bin("hwtrace_call") + " " + replies + " '" + k.requests[0] + "'";
+  // Under an emulator the program hwservice-trace runs is the emulator (it
+  // cannot exec an arm64 program itself); the preload it sets passes through
+  // the emulator's environment to the emulated program.
+  const std::string cmd = "cd " + vr.dir + " && VREADER_SOCKET=" + vr.socket +
+                          " HIDLINK_LOG_FILE=" + vr.dir + "/hidlink.log " +
+                          hwemu::ShellPrefix(Env("HW_VREADER_PRELOAD")) + Bin("hwservice-trace") + " --out " + trace +
+                          " " + hwemu::ShellPrefix() + Bin("hwtrace_call") + " " + replies + " '" + k.requests[0] + "'";
   std::string printed;
   FILE* f = popen(cmd.c_str(), "r");
   ASSERT_TRUE(f);
@@ -347,7 +353,7 @@ TEST(Redaction, NoHolderValueSurvivesAndTheRedactedTracesReplayToTheSameResultCo
     const std::string original = Read(in);
     std::string printed;
     {
-      FILE* f = popen((Bin("hwservice-trace") + " --redact " + in + " --out " + out).c_str(), "r");
+      FILE* f = popen((hwemu::ShellPrefix() + Bin("hwservice-trace") + " --redact " + in + " --out " + out).c_str(), "r");
       ASSERT_TRUE(f);
       char buf[512];
       while (fgets(buf, sizeof buf, f)) printed += buf;
@@ -370,7 +376,7 @@ TEST(Redaction, NoHolderValueSurvivesAndTheRedactedTracesReplayToTheSameResultCo
           const std::string head = original.substr(photo + 9, 32);
           EXPECT_NE(Read(TraceDir() + "/hid-DKQ0005.trace").find(head), std::string::npos);
           std::string other;
-          ASSERT_EQ(system((Bin("hwservice-trace") + " --redact " + TraceDir() + "/hid-DKQ0005.trace --out " + dir +
+          ASSERT_EQ(system((hwemu::ShellPrefix() + Bin("hwservice-trace") + " --redact " + TraceDir() + "/hid-DKQ0005.trace --out " + dir +
                             "/photo >/dev/null").c_str()), 0);
           EXPECT_EQ(Read(dir + "/photo").find(head), std::string::npos);
           EXPECT_EQ(redacted.find(head), std::string::npos);
