@@ -9,7 +9,7 @@
 #   --real-reader  no virtual reader: hwservice drives the USB reader attached
 #
 # The hidapi shim that puts hwservice on the virtual reader is preloaded into
-# that one process only. It builds only the programs it runs, in build/ (about
+# that one process only. It builds only the programs it runs, in build/ (under
 # a minute on two cores the first time); scripts/test.sh builds the rest.
 # Logs: build/build.log, build/run/hwservice.log, build/run/vreader.log.
 set -euo pipefail
@@ -68,7 +68,7 @@ if ! cmake -S "$top" -B "$dir" >"$log" 2>&1; then
   say "run.sh: configuring failed; the whole output is in build/build.log."
   exit 1
 fi
-say "[3/4] Building hwservice and the virtual reader (about a minute the first time on two cores)..."
+say "[3/4] Building hwservice and the virtual reader (under a minute the first time on two cores)..."
 # The build's own percentage, one line per step of ten (in place on a terminal).
 show_progress() {
   local last=-1 pct
