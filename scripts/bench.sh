@@ -6,6 +6,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/bench/nginx.sh"
+. "$top/bench/common.sh"
 "$top/scripts/install-deps.sh" "$top/scripts/bench-packages.txt" >/dev/null
 dir=$top/build-bench
 cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DHW_BUILD_BENCH=ON -DHW_BUILD_TESTS=OFF >/dev/null
@@ -14,14 +15,7 @@ cmake --build "$dir" -j "$(nproc)" --target hwservice vreader vreaderctl vreader
 secs=${BENCH_SECONDS:-3}
 rounds=${BENCH_ROUNDS:-3}
 bin=$dir/bin
-work=$(mktemp -d /tmp/hw-bench-XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+bench_scratch hw-bench
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 # Google Benchmark JSON: "<name> <field>" -> value.
@@ -40,18 +34,7 @@ mem() { # pid -> "RSS PSS" in KiB
 transport=$(BENCH_SECONDS=$secs BENCH_ROUNDS=$rounds "$top/bench/transport/run.sh" "$dir")
 
 # The service on a private reader with no simulated latency.
-export VREADER_SOCKET=$work/vr.sock
-"$bin/vreader" --socket "$VREADER_SOCKET" --profile "$top/sim/profiles/demo.json" --time-scale 0.0001 >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [ -S "$VREADER_SOCKET" ] && break; sleep 0.1; done
-mkdir -p "$work/prog" "$work/run"
-cp "$bin/hwservice" "$work/prog/"
-(cd "$work" && TMPDIR=$work XDG_RUNTIME_DIR=$work/run HIDLINK_LOG_FILE=$work/hidlink.log \
-   QT_QPA_PLATFORM=offscreen LD_PRELOAD=$dir/lib/libvreader_hidapi.so exec "$work/prog/hwservice" >/dev/null 2>&1) &
-svc=$!
-pids+=($svc)
-for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/7776) 2>/dev/null && break; sleep 0.1; done
-sleep 1
+start_service_on_vreader "$dir"
 read -r rss0 pss0 < <(mem "$svc")
 body='{"FunID":"DKQ0001","TranData":{"Region":"440100"}}'
 for _ in $(seq 1000); do echo "url = \"http://127.0.0.1:7776/http/hardware\""; echo "data = \"${body//\"/\\\"}\""; echo "output = /dev/null"; done > "$work/curl.cfg"

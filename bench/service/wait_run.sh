@@ -9,26 +9,9 @@ set -euo pipefail
 dir=$1
 client=$2
 top=$(cd "$(dirname "$0")/../.." && pwd)
-work=$(mktemp -d /tmp/hw-wait-XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-export VREADER_SOCKET=$work/vr.sock
-"$dir/bin/vreader" --socket "$VREADER_SOCKET" --profile "$top/sim/profiles/demo.json" --time-scale 0.0001 >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [ -S "$VREADER_SOCKET" ] && break; sleep 0.1; done
-mkdir -p "$work/prog" "$work/run"
-cp "$dir/bin/hwservice" "$work/prog/"
-(cd "$work" && TMPDIR=$work XDG_RUNTIME_DIR=$work/run HIDLINK_LOG_FILE=$work/hidlink.log \
-   QT_QPA_PLATFORM=offscreen LD_PRELOAD=$dir/lib/libvreader_hidapi.so exec "$work/prog/hwservice" >/dev/null 2>&1) &
-svc=$!
-pids+=($svc)
-for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/7776) 2>/dev/null && break; sleep 0.1; done
-sleep 1
+. "$top/bench/common.sh"
+bench_scratch hw-wait
+start_service_on_vreader "$dir"
 switches() { cat /proc/"$svc"/task/*/status | awk '/ctxt_switches/ { s += $2 } END { print s }'; }
 a=$(switches); sleep 10; b=$(switches)
 wakes=$(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.1f", (b - a) / 10 }')

@@ -13,14 +13,8 @@ server_bin=$build/bin/bench_transport_server
 command -v wrk >/dev/null || { echo "wrk is not installed"; exit 1; }
 . "$(dirname "$0")/../nginx.sh"
 
-work=$(mktemp -d /tmp/hwtransport-bench-XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/../common.sh"
+bench_scratch hwtransport-bench
 
 # Server on CPU 0, load on CPU 1, when there are two.
 pin_srv=(); pin_load=()
