@@ -14,7 +14,7 @@ import { execFileSync } from "node:child_process";
 import fs from "node:fs";
 import http from "node:http";
 import path from "node:path";
-import { ServiceOnVirtualReader, launchChromium } from "./service.mjs";
+import { ServiceOnVirtualReader, launchChromium, stopCleanly } from "./service.mjs";
 
 const admin = path.join(process.env.HW_BINARY_DIR, "bin", "hwservice-admin");
 const PUBLIC = "http://127.0.0.2:8080";
@@ -87,11 +87,7 @@ before(async () => {
 
 after(async () => {
   if (pages) pages.close();
-  const status = service ? await service.stop() : null;
-  if (service) {
-    assert.deepEqual(status, { code: 0, signal: null }, "hwservice exit:\n" + service.log().slice(-4000));
-    service.removeFolder();
-  }
+  await stopCleanly(service);
 });
 
 describe("a page on another origin", () => {

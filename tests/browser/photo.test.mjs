@@ -7,7 +7,7 @@ import assert from "node:assert/strict";
 import fs from "node:fs";
 import path from "node:path";
 import { pathToFileURL } from "node:url";
-import { ServiceOnVirtualReader, testPage, launchChromium } from "./service.mjs";
+import { ServiceOnVirtualReader, testPage, launchChromium, stopCleanly } from "./service.mjs";
 
 
 let service;
@@ -26,11 +26,7 @@ before(async () => {
 
 after(async () => {
   if (browser) await browser.close();
-  const status = service ? await service.stop() : null;
-  if (service) {
-    assert.deepEqual(status, { code: 0, signal: null }, "hwservice exit:\n" + service.log().slice(-4000));
-    service.removeFolder();
-  }
+  await stopCleanly(service);
 });
 
 // Clicks #idphoto and waits for the photo to load: its natural size.

@@ -2,6 +2,7 @@
 // and stops both. The service runs from a copy in a temporary folder, since
 // it keeps config.ini and QMXLog beside its executable; the copy finds the
 // build's libraries through its build RUNPATH.
+import assert from "node:assert/strict";
 import { spawn, execFileSync } from "node:child_process";
 import fs from "node:fs";
 import net from "node:net";
@@ -35,6 +36,16 @@ export const CARD_DATA = {
   },
   DKQ0007: { MagBankNo: "6217000012345678907" },
 };
+
+// Stops the service, checks that it ended cleanly (a sanitizer finding or a
+// crash at exit shows in the status) and removes its folder; service may be
+// unset when the test's set-up failed early.
+export async function stopCleanly(service) {
+  if (!service) return;
+  const status = await service.stop();
+  assert.deepEqual(status, { code: 0, signal: null }, "hwservice exit:\n" + service.log().slice(-4000));
+  service.removeFolder();
+}
 
 // Debian's Chromium, headless and quiet; extraArgs for the test's own flags.
 export function launchChromium(extraArgs = []) {

@@ -7,7 +7,7 @@
 import { after, before, describe, test } from "node:test";
 import assert from "node:assert/strict";
 import { pathToFileURL } from "node:url";
-import { ServiceOnVirtualReader, testPage, launchChromium, CARD_DATA } from "./service.mjs";
+import { ServiceOnVirtualReader, testPage, launchChromium, CARD_DATA, stopCleanly } from "./service.mjs";
 
 
 // What the cards of tests/browser/cards.json give.
@@ -33,12 +33,7 @@ before(async () => {
 
 after(async () => {
   if (browser) await browser.close();
-  const status = service ? await service.stop() : null;
-  if (service) {
-    // A sanitizer finding or a crash at exit shows in the status.
-    assert.deepEqual(status, { code: 0, signal: null }, "hwservice exit:\n" + service.log().slice(-4000));
-    service.removeFolder();
-  }
+  await stopCleanly(service);
 });
 
 // The lines of the page's reply box: { cls, text }.
